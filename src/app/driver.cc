@@ -1,0 +1,124 @@
+#include "app/driver.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/messages.h"
+#include "jvm/java_session.h"
+#include "jvm/jvm_session.h"
+#include "jvm/main_invoke.h"
+#include "jvm/splash.h"
+#include "platform/platform.h"
+#include "services/single_instance.h"
+#include "services/std_redir.h"
+#include "settings/expand.h"
+#include "settings/settings_loader.h"
+
+int RunOnThread(int (*procedure)(void*), long stackSize, void* argument) {
+  int result = 0;
+  if (!RunThreadAndJoin(procedure, stackSize, argument, &result)) result = procedure(argument);
+  return result;
+}
+
+int JvmThreadEntry(void* raw) {
+  JvmThreadArgs empty = {};
+  JvmThreadArgs* args = raw ? static_cast<JvmThreadArgs*>(raw) : &empty;
+  args->result = RunJavaSession(args->argCount, args->argVector, args->signalSetup,
+                                args->extraCount, args->extraVector);
+  if (psession) psession->Shutdown();
+  return args->result;
+}
+
+void InstallSignalHandlers() { StartSignalForwarding(OnSignal); }
+
+// Runs on the signal watcher thread, never inside a signal handler, so calling into the JVM
+// is safe here.
+void OnSignal(int signalNumber) {
+  JavaVM* vm = psession ? psession->GetJavaVM() : nullptr;
+  if (vm) {
+    JNIEnv* env = nullptr;
+    if (vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == 0) {
+      if (env) CallSystemExit(env, 0);
+      vm->DetachCurrentThread();
+    }
+  }
+  ApplySavedDisposition(signalNumber);
+}
+
+int JoinPath(const char* base, const char* path, char* out, int outSize) {
+  MyCString joined;
+  if ((path[0] != '\0' && path[0] == '/') || (path[0] != '\0' && path[1] == ':')) {
+    joined.AppendStr(path);
+  } else if (path[0] == '\\') {
+    const char* colon = strchr(base, ':');
+    if (colon && colon == base + 1) joined.Append(base, 2);
+    joined.AppendStr(path);
+  } else {
+    joined.AppendStr(base);
+    char last = joined.CharAt(joined.GetLength() - 1, '\0');
+    if (last != '/' && last != '\\') joined.AppendOne('/');
+    joined.AppendStr(path);
+  }
+  int length = joined.GetLength();
+  if (outSize > 0) {
+    int copy = length < outSize ? length + 1 : outSize;
+    memcpy(out, joined.CStr(), static_cast<size_t>(copy));
+  }
+  return length;
+}
+
+void ForceWorkingDirectory(const char* directory) {
+  char buffer[4096];
+  int length = JoinPath(pldr->appHome.CStr(), directory, buffer, kMaxPathBuffer);
+  if (length >= 1 && length <= kMaxPathBuffer - 1) ChangeWorkingDir(buffer);
+}
+
+namespace {
+
+MyCString ExpandedSetting(const char* key) {
+  return ExpandValue(pldr->GetSetting(key), false);
+}
+
+void PrepareProcess() {
+  MyCString splashLibrary = FindSplashLibrary(pldr);
+  if (!splashLibrary.IsEmpty()) ShowSplash(splashLibrary.CStr(), pldr->exePath.CStr());
+
+  MyCString directory = ExpandedSetting("forcecwd");
+  if (!directory.IsEmpty()) {
+    ForceWorkingDirectory(directory.CStr());
+    pldr->RefreshWorkDir();
+  }
+  MyCString errorTarget = ExpandedSetting("stderr");
+  if (!errorTarget.IsEmpty()) RedirectStderr(errorTarget.CStr());
+  MyCString outputTarget = ExpandedSetting("stdout");
+  if (!outputTarget.IsEmpty()) RedirectStdout(outputTarget.CStr());
+}
+
+}  // namespace
+
+int LauncherMain(int argc, char** argv) {
+  InitLocale();
+  CSettingsLoader* loader = new CSettingsLoader(true);
+  CJvmSession* session = new CJvmSession();
+  pldr = loader;
+  psession = session;
+  StoreAnchorAddresses(loader, session);
+
+  PrepareProcess();
+  if (pldr->GetSetting("singleinstance").EqualsNoCase("true") && AnotherInstanceRuns()) {
+    ReportMessage(13);
+    exit(11);
+  }
+
+  JvmThreadArgs record = {};
+  record.argCount = argc - 1;
+  record.argVector = argc > 0 ? argv + 1 : argv;
+  record.signalSetup = InstallSignalHandlers;
+  int result = RunOnThread(JvmThreadEntry, 0, &record);
+
+  pldr = nullptr;
+  psession = nullptr;
+  delete session;
+  delete loader;
+  return result;
+}

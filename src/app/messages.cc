@@ -1,0 +1,123 @@
+#include "app/messages.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "settings/settings_loader.h"
+
+const MessageEntry msgTable[] = {
+    {1, "Java Runtime Environment not found."},
+    {2, "Java Runtime Environment not valid."},
+    {3, "Java Virtual Machine initialize failed."},
+    {4, "Java Virtual Machine starts failed."},
+    {5, "Can not get the virtual machine version."},
+    {6, "Java virtual machine version %s is too low, require %s or higher."},
+    {7, "The main startup class could not be found."},
+    {8, "The main startup class is not valid, main method missing."},
+    {10, "Error"},
+    {12, "Java virtual machine version %s is too high, version between %s and %s is required."},
+    {13, "There is already an instance of this program running."},
+    {0, nullptr},
+};
+
+namespace {
+
+// Overrides from the `message` setting: pairs of (number, text index) and the texts.
+struct OverrideCache {
+  CBufferT<unsigned int> pairs;
+  MyCStringArray texts;
+};
+
+OverrideCache* g_overrides = nullptr;
+
+void ReleaseOverrides() {
+  delete g_overrides;
+  g_overrides = nullptr;
+}
+
+void BuildOverrides() {
+  g_overrides = new OverrideCache();
+  atexit(ReleaseOverrides);
+  if (!pldr) return;
+  MyCStringArray values;
+  pldr->GetSetting("message", CSettingsLoader::EnumCommonCallback, &values, false, true);
+  for (int i = 0; i < values.GetCount(); ++i) {
+    const char* value = values.GetAt(i);
+    const char* equals = strchr(value, '=');
+    if (!equals) continue;
+    long number = strtol(value, nullptr, 10);
+    if (number < 1) continue;
+    MyCString text = UnescapeMessageText(equals + 1);
+    g_overrides->pairs.AppendOne(static_cast<unsigned int>(number));
+    g_overrides->pairs.AppendOne(static_cast<unsigned int>(g_overrides->texts.GetCount()));
+    g_overrides->texts.Add(text.CStr(), text.GetLength());
+  }
+  g_overrides->pairs.AppendOne(0);
+  g_overrides->pairs.AppendOne(0);
+}
+
+}  // namespace
+
+MyCString UnescapeMessageText(const char* text) {
+  MyCString out;
+  for (const char* p = text; *p; ++p) {
+    if (*p != '\\') {
+      out.AppendOne(*p);
+      continue;
+    }
+    char next = p[1];
+    if (next == '\0') break;
+    out.AppendOne(next == 'r' ? '\r' : next == 'n' ? '\n' : next == 't' ? '\t' : next);
+    ++p;
+  }
+  return out;
+}
+
+MyCString GetMessageText(unsigned long number) {
+  static std::once_flag once;
+  std::call_once(once, BuildOverrides);
+  const unsigned int* pairs = g_overrides->pairs.GetData();
+  for (int i = 0; i + 1 < g_overrides->pairs.GetLength(); i += 2) {
+    if (pairs[i] == 0) break;
+    if (pairs[i] == number && static_cast<int>(pairs[i + 1]) < g_overrides->texts.GetCount()) {
+      return MyCString(g_overrides->texts.GetAt(static_cast<int>(pairs[i + 1])));
+    }
+  }
+  const char* builtIn = LookUpBuiltInMessage(number);
+  if (builtIn) return MyCString(builtIn);
+  MyCString decimal;
+  decimal.Format("%lu", number);
+  return decimal;
+}
+
+void ReportMessage(unsigned long number) {
+  MyCString text = GetMessageText(number);
+  fprintf(stderr, "%s\n", text.CStr());
+  fflush(stderr);
+}
+
+MyCString FormatVersionMessage(const MyCString& text, const char* version, const char* minimum,
+                               const char* maximum) {
+  const char* arguments[5] = {version, minimum, maximum, "", ""};
+  MyCString out;
+  int used = 0;
+  const char* s = text.CStr();
+  for (int i = 0; i < text.GetLength(); ++i) {
+    if (s[i] != '%') {
+      out.AppendOne(s[i]);
+      continue;
+    }
+    char conversion = text.CharAt(i + 1, '\0');
+    if (conversion == '%') {
+      out.AppendOne('%');
+    } else if (conversion == 's' && used < 5) {
+      out.AppendStr(arguments[used++]);
+    } else {
+      return text;  // a conversion the five strings cannot satisfy: print the text as it is
+    }
+    ++i;
+  }
+  return out;
+}

@@ -1,0 +1,29 @@
+// The numbered user-facing messages, their built-in texts and the `message` overrides.
+#ifndef LAUNCHER_APP_MESSAGES_H_
+#define LAUNCHER_APP_MESSAGES_H_
+
+#include "core/buffer.h"
+
+// The text for a message number: an override, else the built-in text, else the number itself.
+MyCString GetMessageText(unsigned long number);
+// Writes the message text and a line feed to standard error.
+void ReportMessage(unsigned long number);
+// Resolves \r, \n, \t and backslash-escaped characters of an override text.
+MyCString UnescapeMessageText(const char* text);
+// Fills the "%s" places of a version message (6 or 12) with the JVM version, the lower and the
+// upper bound. A text with any other conversion, or more than five "%s", is returned as it is.
+MyCString FormatVersionMessage(const MyCString& text, const char* version, const char* minimum,
+                               const char* maximum);
+
+// The built-in texts, ended by an entry with number 0; the platform may supply them otherwise.
+struct MessageEntry {
+  unsigned long number;
+  const char* text;
+};
+extern const MessageEntry msgTable[];
+
+// The built-in text for number, or null. Provided by the platform layer (the Windows build
+// reads its string table).
+const char* LookUpBuiltInMessage(unsigned long number);
+
+#endif  // LAUNCHER_APP_MESSAGES_H_

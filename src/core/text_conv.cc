@@ -1,0 +1,187 @@
+#include "core/text_conv.h"
+
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+template <typename T>
+int LengthUpTo(const T* s, int count) {
+  if (!s) return 0;
+  int n = 0;
+  while ((count < 0 || n < count) && s[n] != T()) ++n;
+  return n;
+}
+
+// Appends the UTF-8 form of one character; characters beyond Unicode become '?'.
+int EncodeUtf8(unsigned long c, char* out) {
+  if (c < 0x80) {
+    out[0] = static_cast<char>(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (c >> 6));
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (c >> 12));
+    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  if (c < 0x110000) {
+    out[0] = static_cast<char>(0xF0 | (c >> 18));
+    out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (c & 0x3F));
+    return 4;
+  }
+  out[0] = '?';
+  return 1;
+}
+
+bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+}  // namespace
+
+Utf8String::Utf8String(const wchar_t* wide, int count) {
+  int n = LengthUpTo(wide, count);
+  SetLength(4 * n);
+  char* out = data_;
+  int used = 0;
+  for (int i = 0; i < n; ++i) {
+    used += EncodeUtf8(static_cast<unsigned long>(wide[i]), out + used);
+  }
+  SetLength(used);
+}
+
+UnicodeString::UnicodeString(const char* multibyte, int count) {
+  int n = LengthUpTo(multibyte, count);
+  MyCString terminated(multibyte, n);
+  SetLength(n);
+  size_t converted = mbstowcs(data_, terminated.CStr(), static_cast<size_t>(n) + 1);
+  if (converted != static_cast<size_t>(-1)) {
+    SetLength(static_cast<int>(converted));
+    return;
+  }
+  // Slow path for text that is not valid in the locale's encoding.
+  mbstate_t state{};
+  int pos = 0;
+  int out = 0;
+  const char* s = terminated.CStr();
+  while (pos < n) {
+    wchar_t wc = 0;
+    size_t used = mbrtowc(&wc, s + pos, static_cast<size_t>(n - pos), &state);
+    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2)) {
+      wc = L'?';
+      used = 1;
+      state = mbstate_t{};
+    } else if (used == 0) {
+      break;
+    }
+    data_[out++] = wc;
+    pos += static_cast<int>(used);
+  }
+  SetLength(out);
+}
+
+UnicodeString::UnicodeString(const unsigned short* units, int count) {
+  int n = LengthUpTo(units, count);
+  SetLength(n);
+  for (int i = 0; i < n; ++i) data_[i] = static_cast<wchar_t>(units[i]);
+}
+
+UnicodeStringFromUtf8::UnicodeStringFromUtf8(const char* utf8, int count) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(utf8);
+  int n = b ? count : 0;
+  SetLength(n);
+  int out = 0;
+  int j = 0;
+  while (j < n) {
+    unsigned char c = b[j];
+    wchar_t wc;
+    if (c < 0x80) {
+      wc = c;
+      j += 1;
+    } else if ((c & 0xF0) == 0xE0) {
+      if (j + 3 > n) break;
+      if (IsContinuation(b[j + 1])) {
+        if (IsContinuation(b[j + 2])) {
+          wc = static_cast<wchar_t>(((c & 0x0F) << 12) | ((b[j + 1] & 0x3F) << 6) |
+                                    (b[j + 2] & 0x3F));
+          j += 3;
+        } else {
+          wc = L'?';
+          j += 2;
+        }
+      } else {
+        wc = L'?';
+        j += 1;
+      }
+    } else if ((c & 0xE0) == 0xC0) {
+      if (j + 2 > n) break;
+      if (IsContinuation(b[j + 1])) {
+        wc = static_cast<wchar_t>(((c & 0x1F) << 6) | (b[j + 1] & 0x3F));
+        j += 2;
+      } else {
+        wc = L'?';
+        j += 1;
+      }
+    } else {
+      wc = L'?';
+      j += 1;
+    }
+    data_[out++] = wc;
+  }
+  SetLength(out);
+  TrimAtZero();
+}
+
+UcsString::UcsString(const unsigned short* units, int count) {
+  int n = LengthUpTo(units, count);
+  Append(units, n);
+  SetLength(n);
+}
+
+UcsString::UcsString(const wchar_t* wide, int count) {
+  int n = LengthUpTo(wide, count);
+  SetLength(2 * n);
+  int out = 0;
+  for (int i = 0; i < n; ++i) {
+    unsigned long c = static_cast<unsigned long>(wide[i]);
+    if (c > 0xFFFF && c < 0x110000) {
+      c -= 0x10000;
+      data_[out++] = static_cast<unsigned short>(0xD800 | (c >> 10));
+      data_[out++] = static_cast<unsigned short>(0xDC00 | (c & 0x3FF));
+    } else {
+      data_[out++] = static_cast<unsigned short>(c & 0xFFFF);
+    }
+  }
+  SetLength(out);
+}
+
+MyCString WideToLocale(const wchar_t* wide, int count) {
+  int n = LengthUpTo(wide, count);
+  CStringBufT<wchar_t> terminated(wide, n);
+  MyCString result;
+  size_t needed = wcstombs(nullptr, terminated.CStr(), 0);
+  if (needed != static_cast<size_t>(-1) && needed < 0x7FFFFFF0u) {
+    result.SetLength(static_cast<int>(needed));
+    wcstombs(result.GetBuffer(), terminated.CStr(), needed + 1);
+    return result;
+  }
+  // Slow path for characters the locale cannot represent.
+  mbstate_t state{};
+  char bytes[MB_LEN_MAX];
+  for (int i = 0; i < n; ++i) {
+    size_t used = wcrtomb(bytes, terminated.CStr()[i], &state);
+    if (used == static_cast<size_t>(-1)) {
+      result.AppendOne('?');
+      state = mbstate_t{};
+    } else {
+      result.Append(bytes, static_cast<int>(used));
+    }
+  }
+  return result;
+}

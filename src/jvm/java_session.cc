@@ -1,0 +1,162 @@
+#include "jvm/java_session.h"
+
+#include <cstdio>
+
+#include "app/messages.h"
+#include "core/text_conv.h"
+#include "jvm/class_path.h"
+#include "jvm/jvm_session.h"
+#include "jvm/main_invoke.h"
+#include "platform/platform.h"
+#include "runtime/runtime_search.h"
+#include "settings/settings_loader.h"
+
+namespace {
+
+MyCStringArray CollectValues(const char* key, bool utf8) {
+  MyCStringArray values;
+  if (utf8) {
+    pldr->GetSetting(key, CSettingsLoader::EnumCommonCallbackUtf8, &values, false, false);
+  } else {
+    pldr->GetSetting(key, CSettingsLoader::EnumCommonCallback, &values, false, true);
+  }
+  return values;
+}
+
+void AddGeneratedOption(const char* prefix, const CBufferRefT<char>& value) {
+  MyCString option(prefix);
+  option.Append(value);
+  psession->AddOption(option.CStr());
+}
+
+struct Version {
+  int count;
+  int parts[4];
+};
+
+Version ParseVersion(const char* text) {
+  Version v{0, {0, 0, 0, 0}};
+  v.count = sscanf(text, "%d.%d.%d_%d", &v.parts[0], &v.parts[1], &v.parts[2], &v.parts[3]);
+  return v;
+}
+
+// Compares the first k numbers; negative when a is lower, positive when higher.
+int ComparePrefix(const Version& a, const Version& b) {
+  int k = a.count < b.count ? a.count : b.count;
+  for (int i = 0; i < k; ++i) {
+    if (a.parts[i] != b.parts[i]) return a.parts[i] < b.parts[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+int CreateAndCheck(const MyCString& minimum, const MyCString& maximum, MyCString& version) {
+  MyCString library = FindJavaRuntime(pldr);
+  if (library.IsEmpty()) return 1;
+  int status = psession->LoadAndCreateVM(library.CStr());
+  if (status != 0) return status;
+  MyCStringArray properties = CollectValues("property", true);
+  for (int i = 0; i < properties.GetCount(); ++i) {
+    SetSystemProperty(psession->GetEnv(), properties.GetAt(i));
+  }
+  if (minimum.IsEmpty() && maximum.IsEmpty()) return 0;
+  if (!GetJavaVersion(version)) return 5;
+  return CheckVersionBounds(version.CStr(), minimum.CStr(), maximum.CStr());
+}
+
+}  // namespace
+
+int CheckVersionBounds(const char* version, const char* minimum, const char* maximum) {
+  Version actual = ParseVersion(version);
+  if (ComparePrefix(actual, ParseVersion(minimum)) < 0) return 6;
+  if (ComparePrefix(actual, ParseVersion(maximum)) > 0) return 12;
+  return 0;
+}
+
+int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int extraCount,
+                   char** extraVector) {
+  MyCStringArray exports = CollectValues("export", false);
+  for (int i = 0; i < exports.GetCount(); ++i) ExportVariable(exports.GetAt(i));
+  MyCStringArray options = CollectValues("option", false);
+  for (int i = 0; i < options.GetCount(); ++i) psession->AddOption(options.GetAt(i));
+  AddGeneratedOption("-Djava.class.path=", BuildClassPath(pldr));
+  AddGeneratedOption("-Dksl.app.path=", pldr->exePath);
+  AddGeneratedOption("-Dapplication.home=", pldr->appHome);
+
+  MyCString minimum = pldr->GetSetting("minjre");
+  MyCString maximum = pldr->GetSetting("maxjre");
+  MyCString version;
+  int result = CreateAndCheck(minimum, maximum, version);
+  if (result == 0) {
+    if (signalSetup) signalSetup();
+    MyCStringArray argvValues = CollectValues("argv", false);
+    MyCString mainClass = pldr->GetSetting("mainclass", nullptr, nullptr, true, true);
+    result = RunMain(psession->GetEnv(), mainClass.CStr(), argvValues, argCount, argVector,
+                     extraCount, extraVector);
+  }
+  if (result == 6 || result == 12) {
+    MyCString text = FormatVersionMessage(GetMessageText(static_cast<unsigned long>(result)),
+                                          version.CStr(), minimum.CStr(), maximum.CStr());
+    fprintf(stderr, "%s\n", text.CStr());
+  } else if (result != 0) {
+    ReportMessage(static_cast<unsigned long>(result));
+  }
+  return result;
+}
+
+bool GetJavaVersion(MyCString& out) {
+  JNIEnv* env = psession ? psession->GetEnv() : nullptr;
+  if (!env) return false;
+  jclass system = env->FindClass("java/lang/System");
+  jmethodID getProperty =
+      system ? env->GetStaticMethodID(system, "getProperty",
+                                      "(Ljava/lang/String;)Ljava/lang/String;")
+             : nullptr;
+  if (!getProperty) {
+    CheckJavaException(env, false);
+    if (system) env->DeleteLocalRef(system);
+    return false;
+  }
+  jstring key = env->NewStringUTF("java.version");
+  jstring value =
+      static_cast<jstring>(env->CallStaticObjectMethod(system, getProperty, key));
+  if (value) {
+    jsize length = env->GetStringLength(value);
+    const jchar* chars = env->GetStringChars(value, nullptr);
+    if (chars) {
+      UnicodeString wide(reinterpret_cast<const unsigned short*>(chars), length < 0 ? -1 : length);
+      out = WideToLocale(wide.CStr(), wide.GetLength());
+      env->ReleaseStringChars(value, chars);
+    }
+  }
+  CheckJavaException(env, false);
+  if (value) env->DeleteLocalRef(value);
+  env->DeleteLocalRef(key);
+  env->DeleteLocalRef(system);
+  return true;
+}
+
+void SetSystemProperty(JNIEnv* env, const char* text) {
+  const char* equals = text;
+  while (*equals && *equals != '=') ++equals;
+  MyCString name(text, static_cast<int>(equals - text));
+  MyCString value(*equals ? equals + 1 : "");
+  jclass system = env->FindClass("java/lang/System");
+  jmethodID setProperty =
+      system ? env->GetStaticMethodID(system, "setProperty",
+                                      "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;")
+             : nullptr;
+  if (!setProperty) {
+    CheckJavaException(env, false);
+    if (system) env->DeleteLocalRef(system);
+    return;
+  }
+  jstring javaName = env->NewStringUTF(name.CStr());
+  jstring javaValue = env->NewStringUTF(value.CStr());
+  jobject previous = env->CallStaticObjectMethod(system, setProperty, javaName, javaValue);
+  // An empty name makes setProperty throw; clear it so that later JNI calls stay valid.
+  CheckJavaException(env, false);
+  if (previous) env->DeleteLocalRef(previous);
+  env->DeleteLocalRef(javaValue);
+  env->DeleteLocalRef(javaName);
+  env->DeleteLocalRef(system);
+}

@@ -1,0 +1,68 @@
+#include "jvm/jvm_session.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+CJvmSession* psession = nullptr;
+
+namespace {
+typedef jint(JNICALL* CreateJavaVMProc)(JavaVM** vm, void** env, void* args);
+}
+
+CJvmSession::CJvmSession() : library(nullptr), javaVM(nullptr), env(nullptr) {}
+
+CJvmSession::~CJvmSession() { Shutdown(); }
+
+void CJvmSession::AddOption(const char* text) {
+  optionOffsets.AppendOne(optionPool.GetLength());
+  optionPool.Append(text, CStringBufT<char>::Measure(text));
+  optionPool.AppendOne('\0');
+}
+
+int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
+  library = LibLoad(libraryPath);
+  if (!library) {
+    fprintf(stderr, "%s\n", LibLastError());
+    return 2;
+  }
+  CreateJavaVMProc create =
+      reinterpret_cast<CreateJavaVMProc>(LibSymbol(library, "JNI_CreateJavaVM"));
+  if (!create) {
+    create = reinterpret_cast<CreateJavaVMProc>(LibSymbol(library, "JNI_CreateJavaVM_Impl"));
+  }
+  if (!create) return 2;
+
+  int count = optionOffsets.GetLength();
+  CBufferT<JavaVMOption> options;
+  options.SetLength(count);
+  JavaVMOption* option = options.GetBuffer();
+  for (int i = 0; i < count; ++i) {
+    option[i].optionString = const_cast<char*>(GetOption(i));
+    option[i].extraInfo = nullptr;
+  }
+  JavaVMInitArgs args;
+  args.version = JNI_VERSION_1_2;
+  args.nOptions = count;
+  args.options = option;
+  args.ignoreUnrecognized = JNI_TRUE;
+  jint status = create(&javaVM, reinterpret_cast<void**>(&env), &args);
+
+  optionOffsets.SetLength(0);
+  optionPool.SetLength(0);
+  if (status == 0) return 0;
+  javaVM = nullptr;
+  return 4;
+}
+
+void CJvmSession::Shutdown() {
+  if (javaVM) {
+    javaVM->DetachCurrentThread();
+    javaVM->DestroyJavaVM();
+    javaVM = nullptr;
+  }
+  if (library) {
+    LibClose(library);
+    library = nullptr;
+  }
+}

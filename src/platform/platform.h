@@ -1,0 +1,129 @@
+// The one interface through which the shared launcher code reaches the operating system.
+// platform/posix and platform/windows implement it; the build picks one.
+#ifndef LAUNCHER_PLATFORM_PLATFORM_H_
+#define LAUNCHER_PLATFORM_PLATFORM_H_
+
+#include <cstdint>
+
+// Size of the fixed buffers that hold the executable's path and the working directory.
+extern const int kMaxPathBuffer;
+// The path list separator of class paths (':' or ';').
+extern const char kPathListSeparator;
+// File names of the runtime's libraries.
+extern const char* const kJvmLibraryName;
+extern const char* const kSplashLibraryName;
+
+// ---- File access layer -------------------------------------------------------------------
+
+// An open file (kind 1) or a whole-file read-only mapping (kind 2).
+struct FileHandle;
+// The invalid handle is the all-ones pointer value, as a failed open returns it.
+inline FileHandle* InvalidFileHandle() {
+  return reinterpret_cast<FileHandle*>(~static_cast<uintptr_t>(0));
+}
+inline bool IsValidFileHandle(FileHandle* h) { return h && h != InvalidFileHandle(); }
+
+// The running executable's path; returns its length, or -1 when it cannot be found. A NUL is
+// written after the path only when it is shorter than size.
+int GetExePath(char* buffer, int size);
+// Tests point "own path" at a file of their choice; null restores the real path.
+void SetExePathForTesting(const char* path);
+
+FileHandle* OpenFileRead(const char* path);
+// The file's size, or -1 on failure (and for files of 2 GiB or more).
+int GetFileSize32(FileHandle* file);
+FileHandle* MapWholeFile(FileHandle* file);
+// The mapped bytes of a mapping handle; the whole file is the view. Null when unmapped.
+const unsigned char* MapView(FileHandle* mapping);
+bool UnmapView(const void* address);
+void CloseFileHandle(FileHandle* handle);
+// One read of n bytes; stores the count read when count is not null.
+bool ReadFileBytes(FileHandle* file, void* buffer, int n, int* count);
+// An access check for reading succeeds.
+bool IsReadable(const char* path);
+
+// ---- Directory listing -------------------------------------------------------------------
+
+const unsigned int kDirAttribute = 0x10;
+struct DirEntryInfo {
+  unsigned int attrib;  // kDirAttribute for a directory, 0 otherwise
+  char name[256];
+};
+struct DirHandle;
+// Lists the directory part (up to the last '/') of pattern; null when there is nothing to list.
+DirHandle* DirFindFirst(const char* pattern, DirEntryInfo* info);
+// Fills the next entry and returns 0, or returns -1 when the listing is exhausted.
+int DirFindNext(DirHandle* handle, DirEntryInfo* info);
+void DirFindClose(DirHandle* handle);
+
+// ---- Process state -----------------------------------------------------------------------
+
+// The current directory; false when it cannot be read.
+bool GetWorkingDir(char* buffer, int size);
+bool ChangeWorkingDir(const char* path);
+// Sets one `export` value ("NAME=value") in the process environment, the platform's way.
+void ExportVariable(const char* assignment);
+// Sets the C library's locale from the environment.
+void InitLocale();
+
+// ---- Dynamic libraries -------------------------------------------------------------------
+
+// Loads a library with lazy binding; null on failure.
+void* LibLoad(const char* path);
+void* LibSymbol(void* library, const char* name);
+// The loader's text for the last failure (never null).
+const char* LibLastError();
+void LibClose(void* library);
+
+// ---- Threads and signals -----------------------------------------------------------------
+
+typedef int (*ThreadProc)(void* argument);
+// Runs procedure on a new joinable thread and waits for it; false when the thread could not
+// be created (the caller then runs the procedure itself).
+bool RunThreadAndJoin(ThreadProc procedure, long stackSize, void* argument, int* result);
+
+// Installs handlers for interrupt and termination. They only hand the signal number to a
+// watcher thread, which calls onSignal there in ordinary thread context.
+void StartSignalForwarding(void (*onSignal)(int signalNumber));
+// Applies the disposition a signal had before StartSignalForwarding: calls a real handler,
+// or restores the default action and raises the signal again.
+void ApplySavedDisposition(int signalNumber);
+
+// ---- Runtime discovery helpers -----------------------------------------------------------
+
+// Finds an executable file named name in the directories of PATH (an empty entry is the
+// current directory), as a shell would; false when there is none.
+bool FindProgramOnPath(const char* name, char* out, int size);
+// The length of the symbolic link's target, copied NUL-terminated into target; -1 when path
+// is not a symbolic link, and size or more when the target does not fit.
+int ReadSymbolicLink(const char* path, char* target, int size);
+
+// ---- Standard streams ----------------------------------------------------------------------
+
+// Opens path write-only for appending, creating it with mode 0664; -1 on failure.
+int OpenAppendFile(const char* path);
+// Starts command through the system shell with a pipe to its standard input; returns the
+// pipe's descriptor (and the stream in *stream), or -1 when it does not start.
+int StartCommandWithInput(const char* command, void** stream);
+int DuplicateDescriptor(int fd);
+// Makes target a duplicate of source.
+bool ReplaceDescriptor(int target, int source);
+void CloseDescriptor(int fd);
+
+// ---- Single instance ---------------------------------------------------------------------
+
+// The shared instance segment of one executable file.
+struct InstanceSegment;
+// The key that identifies the executable file at path (it is shared by hard links to it).
+unsigned int InstanceKey(const char* path);
+// Attaches (creating when missing) the segment for key; a segment that nobody had attached
+// is cleared first. Null when it cannot be created or attached.
+InstanceSegment* AttachInstanceSegment(unsigned int key);
+// Adds one to the segment's counter in one atomic step and returns the value before.
+int IncrementInstanceCounter(InstanceSegment* segment);
+// Detaches the segment and removes it when this was its last user.
+void DetachInstanceSegment(InstanceSegment* segment);
+// Sets an environment variable, replacing any value.
+void SetEnvironmentVariable(const char* name, const char* value);
+
+#endif  // LAUNCHER_PLATFORM_PLATFORM_H_

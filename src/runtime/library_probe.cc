@@ -1,0 +1,64 @@
+#include "runtime/library_probe.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "settings/settings_loader.h"
+
+namespace {
+
+bool IsDot(const char* name) {
+  return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+}
+
+// base + sub + "/" + library when sub is given, else base + library.
+MyCString LibraryPath(const MyCString& base, const char* sub) {
+  MyCString path(base);
+  if (sub) {
+    path.AppendStr(sub);
+    path.AppendOne('/');
+  }
+  path.AppendStr(kJvmLibraryName);
+  return path;
+}
+
+MyCString ProbeBase(const MyCString& base, const MyCString& vm) {
+  MyCString direct = LibraryPath(base, nullptr);
+  if (IsReadable(direct.CStr())) return direct;
+  if (vm.GetLength() > 1) {
+    MyCString typed = LibraryPath(base, vm.CStr());
+    if (IsReadable(typed.CStr())) return typed;
+  }
+  MyCString pattern(base);
+  pattern.AppendStr("*.*");
+  DirEntryInfo entry;
+  DirHandle* listing = DirFindFirst(pattern.CStr(), &entry);
+  if (!listing) return MyCString();
+  do {
+    if ((entry.attrib & kDirAttribute) && !IsDot(entry.name)) {
+      MyCString candidate = LibraryPath(base, entry.name);
+      if (IsReadable(candidate.CStr())) {
+        DirFindClose(listing);
+        return candidate;
+      }
+    }
+  } while (DirFindNext(listing, &entry) == 0);
+  DirFindClose(listing);
+  return MyCString();
+}
+
+}  // namespace
+
+MyCString ProbeRuntimeDirectory(CSettingsLoader* loader, const CBufferRefT<char>& directory) {
+  MyCString root(directory);
+  char last = root.CharAt(root.GetLength() - 1, '\0');
+  if (last != '/' && last != '\\') root.AppendOne('/');
+  MyCString vm = loader->GetVmName();
+  for (int i = 0; kRuntimeLibrarySuffixes[i]; ++i) {
+    MyCString base(root);
+    base.AppendStr(kRuntimeLibrarySuffixes[i]);
+    MyCString found = ProbeBase(base, vm);
+    if (!found.IsEmpty()) return found;
+  }
+  return MyCString();
+}

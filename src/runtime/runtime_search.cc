@@ -1,0 +1,88 @@
+#include "runtime/runtime_search.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "runtime/library_probe.h"
+#include "settings/expand.h"
+#include "settings/settings_loader.h"
+
+namespace {
+
+// "-" before the first search; afterwards the library path or empty.
+MyCString& KeptResult() {
+  static MyCString result("-");
+  return result;
+}
+
+MyCString CustomLibrary(CSettingsLoader* loader) {
+  MyCString value = ExpandValue(loader->GetSetting("jvmdll"), false);
+  if (value.IsEmpty()) return MyCString();
+  MyCString resolved = loader->ResolvePath(value);
+  return IsReadable(resolved.CStr()) ? resolved : MyCString();
+}
+
+MyCString ApplicationRuntime(CSettingsLoader* loader) {
+  MyCString value = ExpandValue(loader->GetSetting("jre"), false);
+  if (value.IsEmpty()) value = "./jre/";
+  return ProbeRuntimeDirectory(loader, loader->ResolvePath(value));
+}
+
+MyCString EnvironmentRuntime(CSettingsLoader* loader) {
+  static const char* const kVariables[] = {"JRE_HOME", "JAVA_HOME"};
+  for (const char* name : kVariables) {
+    const char* value = getenv(name);
+    if (!value || !*value) continue;
+    MyCString found = ProbeRuntimeDirectory(loader, CStringRefT<char>(value));
+    if (!found.IsEmpty()) return found;
+  }
+  return MyCString();
+}
+
+MyCString RunStrategy(char letter, CSettingsLoader* loader) {
+  switch (letter) {
+    case 'c':
+      return CustomLibrary(loader);
+    case 'b':
+      return ApplicationRuntime(loader);
+    case 'e':
+      return EnvironmentRuntime(loader);
+    case 's':
+    case 'i':
+      return SearchPlatformRuntime(letter, loader);
+    default:
+      return MyCString();
+  }
+}
+
+MyCString SearchOrder(CSettingsLoader* loader) {
+  MyCString order = loader->GetSetting("jre_order");
+  char* s = order.GetBuffer();
+  bool known = false;
+  for (int i = 0; i < order.GetLength(); ++i) {
+    if (s[i] >= 'A' && s[i] <= 'Z') s[i] = static_cast<char>(s[i] - 'A' + 'a');
+    if (s[i] && strchr("cbsie", s[i])) known = true;
+  }
+  if (!known) order = "cbsie";
+  return order;
+}
+
+}  // namespace
+
+MyCString FindJavaRuntime(CSettingsLoader* loader) {
+  MyCString& kept = KeptResult();
+  if (!kept.Equals("-")) return kept;
+  MyCString order = SearchOrder(loader);
+  for (int i = 0; i < order.GetLength(); ++i) {
+    MyCString found = RunStrategy(order.CStr()[i], loader);
+    if (!found.IsEmpty()) {
+      kept = found;
+      return kept;
+    }
+  }
+  kept = "";
+  return kept;
+}
+
+void ResetJavaRuntimeSearchForTesting() { KeptResult() = "-"; }

@@ -1,0 +1,147 @@
+#include "settings/payload.h"
+
+#include <climits>
+
+#include "platform/platform.h"
+#include "settings/settings_loader.h"
+
+// The packaging tool finds these 16 marker bytes in the image and writes the size of the
+// appended zip archive into the 8 bytes after them (little-endian). They must occur exactly
+// once in the launcher image, so they are spelled out here and nowhere else.
+extern "C" __attribute__((used)) const unsigned char kLauncherArchiveSizeField[24] = {
+    '@', '@', 'Z', 'I', 'P', '-', 'S', 'I', 'Z', 'E', '-', 'F', 'I', 'E', 'L', 'D',
+    0,   0,   0,   0,   0,   0,   0,   0};
+
+namespace {
+
+const int kEndRecordSize = 22;
+const int kRemarkWindow = 50 * 1024 + kEndRecordSize;
+const int kTrailerGap = 16;
+long long g_archiveSizeOverride = -1;
+
+int ReadLe32(const unsigned char* p) {
+  unsigned int v = static_cast<unsigned int>(p[0]) | (static_cast<unsigned int>(p[1]) << 8) |
+                   (static_cast<unsigned int>(p[2]) << 16) |
+                   (static_cast<unsigned int>(p[3]) << 24);
+  return static_cast<int>(v);
+}
+
+MyCString OwnPath() {
+  char path[4096];
+  int n = GetExePath(path, kMaxPathBuffer);
+  if (n <= 0 || n >= kMaxPathBuffer) return MyCString();
+  return MyCString(path, n);
+}
+
+}  // namespace
+
+void SetArchiveSizeForTesting(long long size) { g_archiveSizeOverride = size; }
+
+int ReadArchiveSizeField() {
+  if (g_archiveSizeOverride >= 0) return static_cast<int>(g_archiveSizeOverride);
+  // A volatile copy keeps the compiler from folding the value it sees at build time.
+  const volatile unsigned char* field = kLauncherArchiveSizeField + 16;
+  unsigned char copy[8];
+  for (int i = 0; i < 8; ++i) copy[i] = field[i];
+  return ReadLe32(copy);
+}
+
+PayloadView::PayloadView(const char* path)
+    : file_(InvalidFileHandle()), mapping_(InvalidFileHandle()), bytes_(nullptr), size_(0) {
+  if (!path || !*path) return;
+  file_ = OpenFileRead(path);
+  if (!IsValidFileHandle(file_)) return;
+  int size = GetFileSize32(file_);
+  if (size <= 0) return;
+  mapping_ = MapWholeFile(file_);
+  bytes_ = MapView(mapping_);
+  if (bytes_) size_ = size;
+}
+
+PayloadView::~PayloadView() {
+  if (bytes_) UnmapView(bytes_);
+  CloseFileHandle(mapping_);
+  CloseFileHandle(file_);
+}
+
+bool PayloadView::ReadInt32(long long position, long long limit, int* value) const {
+  if (!bytes_ || position < 0 || position + 4 > limit || limit > size_) return false;
+  *value = ReadLe32(bytes_ + position);
+  return true;
+}
+
+bool PayloadView::SettingsBlock(int trailerEnd, int* offset, int* length) const {
+  long long end = trailerEnd;
+  int l;
+  if (!ReadInt32(end - 4, end, &l) || l < 0 || l > end - 4) return false;
+  *offset = static_cast<int>(end - 4 - l);
+  *length = l;
+  return true;
+}
+
+bool PayloadView::SplashBlock(int trailerEnd, int* offset, int* length) const {
+  long long end = trailerEnd;
+  int l, c, d;
+  if (!ReadInt32(end - 4, end, &l) || l < 0) return false;
+  long long cEnd = end - 4 - l;
+  if (!ReadInt32(cEnd - 4, end, &c) || c < 0) return false;
+  long long dEnd = cEnd - 4 - c;
+  if (!ReadInt32(dEnd - 4, end, &d) || d <= 0) return false;
+  long long start = dEnd - 4 - d;
+  if (start < 0) return false;
+  *offset = static_cast<int>(start);
+  *length = d;
+  return true;
+}
+
+CZipRemark::CZipRemark() : found(false) {
+  MyCString path = OwnPath();
+  PayloadView view(path.CStr());
+  const unsigned char* bytes = view.Bytes();
+  int size = view.Size();
+  if (!bytes) return;
+  int windowStart = size > kRemarkWindow ? size - kRemarkWindow : 0;
+  int window = size - windowStart;
+  for (int n = window - kEndRecordSize; n >= 0; --n) {
+    const unsigned char* p = bytes + windowStart + n;
+    if (p[0] == 'P' && p[1] == 'K' && p[2] == 5 && p[3] == 6) {
+      Append(reinterpret_cast<const char*>(p) + kEndRecordSize, window - n - kEndRecordSize);
+      found = true;
+      return;
+    }
+  }
+}
+
+void LocateTrailer(CSettingsLoader* loader) {
+  loader->trailerEnd = -1;
+  long long z = ReadArchiveSizeField();
+  MyCString path = OwnPath();
+  FileHandle* file = OpenFileRead(path.CStr());
+  if (!IsValidFileHandle(file)) return;
+  long long size = GetFileSize32(file);
+  CloseFileHandle(file);
+  if (size <= 0) return;
+  CZipRemark remark;
+  if (!remark.found) return;
+  long long end = size - z - remark.GetLength() - kTrailerGap;
+  // The trailer must leave room for the settings length in front and the gap behind it.
+  if (z < 0 || end < 4 || end + kTrailerGap > size || end > INT_MAX) return;
+  loader->trailerEnd = static_cast<int>(end);
+}
+
+void ReadPackagedSettings(CSettingsLoader* loader) {
+  if (loader->trailerEnd < 0) return;
+  MyCString path = OwnPath();
+  PayloadView view(path.CStr());
+  int offset, length;
+  if (!view.SettingsBlock(loader->trailerEnd, &offset, &length)) return;
+  // The text ends at its first NUL; the rest of the L bytes become NUL, as strncpy leaves them.
+  const char* source = reinterpret_cast<const char*>(view.Bytes()) + offset;
+  MyCString text;
+  text.SetLength(length);
+  char* out = text.GetBuffer();
+  int i = 0;
+  for (; i < length && source[i] != '\0'; ++i) out[i] = source[i];
+  for (; i < length; ++i) out[i] = '\0';
+  loader->DecodeSettingsText(text.CStr(), length);
+}

@@ -1,0 +1,200 @@
+#include "settings/settings_loader.h"
+
+#include <cstdlib>
+
+#include "core/text_conv.h"
+#include "platform/platform.h"
+#include "settings/expand.h"
+#include "settings/payload.h"
+
+CSettingsLoader* pldr = nullptr;
+
+namespace {
+
+bool IsNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool HasHighByte(const char* s, int n) {
+  for (int i = 0; i < n; ++i) {
+    if (static_cast<unsigned char>(s[i]) >= 0x80) return true;
+  }
+  return false;
+}
+
+// Matches "blanks key [blanks] [= [blanks]]" at the start of line; sets the value's start.
+bool MatchKey(const CBufferRefT<char>& line, const CBufferRefT<char>& key, int* valueStart) {
+  const char* s = line.GetData();
+  int n = line.GetLength();
+  int k = key.GetLength();
+  int i = 0;
+  while (i < n && s[i] == ' ') ++i;
+  if (n - i < k) return false;
+  for (int j = 0; j < k; ++j) {
+    if (LowerAscii(s[i + j]) != LowerAscii(key.GetData()[j])) return false;
+  }
+  i += k;
+  if (i < n && IsNameChar(s[i])) return false;
+  while (i < n && s[i] == ' ') ++i;
+  if (i < n && s[i] == '=') {
+    ++i;
+    while (i < n && s[i] == ' ') ++i;
+  }
+  *valueStart = i;
+  return true;
+}
+
+MyCString UnicodeUnitsToUtf8(const char* bytes, int length, bool bigEndian) {
+  int count = length / 2;
+  CBufferT<unsigned short> units;
+  units.SetLength(count);
+  unsigned short* out = units.GetBuffer();
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes);
+  for (int i = 0; i < count; ++i) {
+    unsigned int first = b[2 * i], second = b[2 * i + 1];
+    out[i] = static_cast<unsigned short>(bigEndian ? (first << 8) | second : (second << 8) | first);
+  }
+  UcsString ucs(units.GetData(), count);
+  UnicodeString wide(ucs.CStr(), ucs.GetLength());
+  Utf8String utf8(wide.CStr(), wide.GetLength());
+  return MyCString(utf8.CStr(), utf8.GetLength());
+}
+
+}  // namespace
+
+bool CLineReader::ReadLine(CBufferRefT<char>& line) {
+  const char* p = data_;
+  if (!p || *p == '\0') return false;
+  const char* start = p;
+  while (*p != '\0' && *p != '\r' && *p != '\n') ++p;
+  line = CBufferRefT<char>(start, static_cast<int>(p - start));
+  if (*p == '\r') {
+    ++p;
+    if (*p == '\n') ++p;
+  } else if (*p == '\n') {
+    ++p;
+    if (*p == '\r') ++p;
+  }
+  data_ = const_cast<char*>(p);
+  return true;
+}
+
+bool CLineReader::ReadLine(MyCString& line) {
+  CBufferRefT<char> view;
+  if (!ReadLine(view)) return false;
+  line.SetLength(0);
+  line.Append(view);
+  return true;
+}
+
+CSettingsLoader::CSettingsLoader(bool load) : externalLength(0), trailerEnd(-1) {
+  if (load) LoadSettings(this);
+}
+
+CSettingsLoader::~CSettingsLoader() {
+  vmName.Release();
+  workDir.Release();
+  appHome.Release();
+  exePath.Release();
+  Release();
+}
+
+MyCString CSettingsLoader::GetSetting(const char* key, SettingCallback callback, void* context,
+                                      bool packagedOnly, bool toLocale) const {
+  return GetSetting(CStringRefT<char>(key), callback, context, packagedOnly, toLocale);
+}
+
+MyCString CSettingsLoader::GetSetting(const CBufferRefT<char>& key, SettingCallback callback,
+                                      void* context, bool packagedOnly, bool toLocale) const {
+  const char* text = CStr();
+  if (packagedOnly) text += externalLength < GetLength() ? externalLength : GetLength();
+  CLineReader reader(text);
+  CBufferRefT<char> line;
+  while (reader.ReadLine(line)) {
+    int valueStart;
+    if (!MatchKey(line, key, &valueStart)) continue;
+    MyCString value(line.GetData() + valueStart, line.GetLength() - valueStart);
+    if (toLocale && HasHighByte(value.CStr(), value.GetLength())) {
+      UnicodeStringFromUtf8 wide(value.CStr(), value.GetLength());
+      value = WideToLocale(wide.CStr(), wide.GetLength());
+    }
+    if (!callback) return value;
+    callback(context, value.CStr());
+  }
+  return MyCString();
+}
+
+MyCString CSettingsLoader::ResolvePath(const CBufferRefT<char>& path) const {
+  char first = path.CharAt(0, '\0');
+  if (first == '\\' || first == '/' || path.CharAt(1, '\0') == ':') return MyCString(path);
+  MyCString fromHome(appHome);
+  fromHome.Append(path);
+  if (IsReadable(fromHome.CStr())) return fromHome;
+  MyCString fromWorkDir(workDir);
+  fromWorkDir.Append(path);
+  if (IsReadable(fromWorkDir.CStr())) return fromWorkDir;
+  return fromHome;
+}
+
+void CSettingsLoader::RefreshWorkDir() {
+  char buffer[4096];
+  workDir.SetLength(0);
+  if (!GetWorkingDir(buffer, kMaxPathBuffer)) return;
+  workDir.AppendStr(buffer);
+  char last = workDir.CharAt(workDir.GetLength() - 1, '\0');
+  if (last != '/' && last != '\\') workDir.AppendOne('/');
+}
+
+void CSettingsLoader::DecodeSettingsText(const char* raw, int length) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(raw);
+  if (length >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+    Append(raw + 3, length - 3);
+  } else if (length >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+    Append(UnicodeUnitsToUtf8(raw + 2, length - 2, false));
+  } else if (length >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
+    Append(UnicodeUnitsToUtf8(raw + 2, length - 2, true));
+  } else if (length > 0) {
+    UnicodeString wide(raw, length);
+    Utf8String utf8(wide.CStr(), wide.GetLength());
+    Append(utf8);
+  }
+}
+
+const char* CSettingsLoader::GetLauncherVariable(const char* name) const {
+  MyCString n(name);
+  if (n.EqualsNoCase("APPLICATION_HOME")) return appHome.CStr();
+  if (n.EqualsNoCase("PWD")) return workDir.CStr();
+  if (n.EqualsNoCase("KSL_APP_PATH")) return exePath.CStr();
+  if (!n.EqualsNoCase("HOME")) return nullptr;
+  // Kept for the process; an empty value is looked up again on every use.
+  static MyCString home;
+  if (home.IsEmpty()) {
+    const char* drive = getenv("HOMEDRIVE");
+    const char* path = getenv("HOMEPATH");
+    if (drive && path) {
+      home.AppendStr(drive);
+      home.AppendStr(path);
+    }
+  }
+  return home.CStr();
+}
+
+MyCString CSettingsLoader::GetVmName() {
+  if (vmName.IsEmpty()) {
+    vmName = ExpandValue(GetSetting("vm"), false);
+    if (vmName.IsEmpty()) vmName = "-";
+  }
+  return vmName;
+}
+
+void CSettingsLoader::EnumCommonCallback(void* list, const char* value) {
+  MyCString expanded = ExpandValue(CStringRefT<char>(value), false);
+  static_cast<MyCStringArray*>(list)->Add(expanded.CStr(), expanded.GetLength());
+}
+
+void CSettingsLoader::EnumCommonCallbackUtf8(void* list, const char* value) {
+  MyCString expanded = ExpandValue(CStringRefT<char>(value), true);
+  static_cast<MyCStringArray*>(list)->Add(expanded.CStr(), expanded.GetLength());
+}

@@ -1,0 +1,68 @@
+// The settings store: the merged settings text (external file first, then the packaged text)
+// with the launcher's own paths, answering every lookup by scanning the text line by line.
+#ifndef LAUNCHER_SETTINGS_SETTINGS_LOADER_H_
+#define LAUNCHER_SETTINGS_SETTINGS_LOADER_H_
+
+#include "core/buffer.h"
+
+// Called once per matching line by GetSetting with the value as a NUL-terminated string.
+typedef void (*SettingCallback)(void* context, const char* value);
+
+// Reads lines from a NUL-terminated text; the view's data pointer is the read position.
+class CLineReader : public CBufferRefT<char> {
+ public:
+  explicit CLineReader(const char* text) : CBufferRefT<char>(text, 0) {}
+  // Fills line with the next line; false at the end of the text.
+  bool ReadLine(MyCString& line);
+  // The same without copying: line views the bytes inside the text.
+  bool ReadLine(CBufferRefT<char>& line);
+};
+
+class CSettingsLoader : public CStringBufT<char> {
+ public:
+  // With load set, runs LoadSettings before returning.
+  explicit CSettingsLoader(bool load);
+  ~CSettingsLoader() override;
+  CSettingsLoader(const CSettingsLoader&) = delete;
+  CSettingsLoader& operator=(const CSettingsLoader&) = delete;
+
+  // The first value of key, or with a callback every value in text order (the result is then
+  // empty). packagedOnly skips the external part; toLocale converts UTF-8 values to the locale.
+  MyCString GetSetting(const CBufferRefT<char>& key, SettingCallback callback = nullptr,
+                       void* context = nullptr, bool packagedOnly = false,
+                       bool toLocale = true) const;
+  MyCString GetSetting(const char* key, SettingCallback callback = nullptr,
+                       void* context = nullptr, bool packagedOnly = false,
+                       bool toLocale = true) const;
+
+  // A relative path made absolute against appHome when readable there, else workDir when
+  // readable there, else appHome.
+  MyCString ResolvePath(const CBufferRefT<char>& path) const;
+  void RefreshWorkDir();
+  // Appends a raw settings text, decoded by its byte order mark, as UTF-8.
+  void DecodeSettingsText(const char* raw, int length);
+
+  // The launcher variables APPLICATION_HOME, PWD, KSL_APP_PATH and HOME; null for other names.
+  const char* GetLauncherVariable(const char* name) const;
+  // The expanded `vm` setting, "-" when unset; read once and cached.
+  MyCString GetVmName();
+
+  // GetSetting callbacks that expand each value and add it to a MyCStringArray context.
+  static void EnumCommonCallback(void* list, const char* value);
+  static void EnumCommonCallbackUtf8(void* list, const char* value);
+
+  int externalLength;
+  MyCString exePath;
+  MyCString appHome;
+  MyCString workDir;
+  MyCString vmName;
+  int trailerEnd;
+};
+
+// The one settings store of the process.
+extern CSettingsLoader* pldr;
+
+// Fills a loader: trailer, paths, external configuration file, packaged settings.
+void LoadSettings(CSettingsLoader* loader);
+
+#endif  // LAUNCHER_SETTINGS_SETTINGS_LOADER_H_
