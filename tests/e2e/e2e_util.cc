@@ -38,7 +38,7 @@ std::vector<std::string> BuildEnvironment(const EnvChanges& changes) {
   }
   for (const auto& change : changes) {
     if (change.second) {
-      env[change.first] = change.second;
+      env[change.first] = *change.second;
     } else {
       env.erase(change.first);
     }

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,9 @@ struct RunResult {
 };
 
 // Environment changes on top of the test's own environment, from which the variables that
-// steer the launcher (JAVA_HOME, JRE_HOME, CLASSPATH, CLASS_PATH) are removed. A null value
-// removes a variable.
-using EnvChanges = std::map<std::string, const char*>;
+// steer the launcher (JAVA_HOME, JRE_HOME, CLASSPATH, CLASS_PATH) are removed. An empty
+// optional removes a variable.
+using EnvChanges = std::map<std::string, std::optional<std::string>>;
 
 struct RunOptions {
   EnvChanges env;

@@ -1,0 +1,130 @@
+// Runs the built launcher-pack binary the way a build script would.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace launcher_pack {
+namespace {
+
+using testing::MakeImage;
+using testing::MakeZip;
+using testing::RunTool;
+using testing::TempDir;
+using testing::WriteBytes;
+
+class PackCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteBytes(dir_ / "launcher", MakeImage());
+    WriteBytes(dir_ / "app.jar", MakeZip({{"hello/Hello.class", "code"}}, "remark"));
+    WriteBytes(dir_ / "app.settings", std::string("mainclass hello.Hello\n"));
+  }
+  std::string P(const std::string& name) const { return (dir_ / name).string(); }
+  std::vector<std::string> PackArgs() const {
+    return {"--launcher", P("launcher"), "--jar", P("app.jar"), "-o", P("out")};
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(PackCliTest, PacksAndInspectsRoundTrip) {
+  std::vector<std::string> args = PackArgs();
+  args.insert(args.end(),
+              {"--settings", P("app.settings"), "--set", "argv x", "--splash", P("app.settings")});
+  const auto packed = RunTool(args);
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(packed.err, "");
+
+  const auto shown = RunTool({"--inspect", P("out")});
+  EXPECT_EQ(shown.status, 0) << shown.out;
+  EXPECT_NE(shown.out.find("R: 6\n"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("D: 22\n"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("settings: 2 lines\n  mainclass hello.Hello\n  argv x\n"),
+            std::string::npos)
+      << shown.out;
+
+  const auto help = RunTool({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: launcher-pack", 0), 0u) << help.out;
+}
+
+TEST_F(PackCliTest, ErrorsExitNonZeroWithOneLineAndNoOutput) {
+  WriteBytes(dir_ / "nozip.jar", std::string(64, 'x'));
+  WriteBytes(dir_ / "plain", std::string(64, 'x'));
+  WriteBytes(dir_ / "bad.settings", std::string("a\xFF\n"));
+  Bytes twice = MakeImage();
+  testing::Append(twice, MakeImage());
+  WriteBytes(dir_ / "twice", twice);
+  std::filesystem::create_directory(dir_ / "outdir");  // renaming a file over it fails
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = PackArgs();
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {with({"--jar=" + P("none.jar")}), 2, "--jar given more than once"},
+      {{"--launcher", P("launcher"), "--jar", P("none.jar"), "-o", P("out")},
+       1,
+       "cannot read jar '" + P("none.jar") + "': No such file or directory"},
+      {{"--launcher", P("none"), "--jar", P("app.jar"), "-o", P("out")},
+       1,
+       "cannot read launcher image '" + P("none") + "'"},
+      {with({"--settings", P("none")}), 1, "cannot read settings file '" + P("none") + "'"},
+      {with({"--settings", P("bad.settings")}), 1, "not valid UTF-8 at byte 1"},
+      {with({"--splash", P("none")}), 1, "cannot read splash image '" + P("none") + "'"},
+      {{"--launcher", P("launcher"), "--jar", P("nozip.jar"), "-o", P("out")},
+       1,
+       "jar '" + P("nozip.jar") + "': no zip end-of-central-directory record"},
+      {{"--launcher", P("plain"), "--jar", P("app.jar"), "-o", P("out")},
+       1,
+       "launcher image '" + P("plain") + "': marker @@ZIP-SIZE-FIELD not found"},
+      {{"--launcher", P("twice"), "--jar", P("app.jar"), "-o", P("out")}, 1, "more than once"},
+      {{"--launcher", P("launcher"), "--jar", P("app.jar"), "-o", P("no/dir/out")},
+       1,
+       "cannot write output '" + P("no/dir/out") + "'"},
+      {{"--launcher", P("launcher"), "--jar", P("app.jar"), "-o", P("outdir")},
+       1,
+       "cannot write output '" + P("outdir") + "': Is a directory"},
+      {{"--launcher", P("launcher"), "-o", P("out")}, 2, "missing required option --jar"},
+      {{"--launcher", P("launcher"), "--jar", P("app.jar")}, 2, "missing required option -o"},
+      {with({"--verbose"}), 2, "unknown option '--verbose'"},
+      {with({"stray"}), 2, "unexpected argument 'stray'"},
+      {with({"--splash"}), 2, "--splash needs a value"},
+      {with({"--set", "a\nb"}), 2, "single line"},
+      {with({"--inspect", P("launcher")}), 2, "cannot be combined"},
+      {{}, 2, "nothing to do"},
+      {{"--inspect", P("none")}, 1, "cannot read file '" + P("none") + "'"},
+  };
+  for (const Case& c : cases) {
+    const auto r = RunTool(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.err.rfind("launcher-pack: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.message << " / " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name != "out" && name.find("tmp") == std::string::npos) << name;
+    }
+  }
+}
+
+TEST_F(PackCliTest, InspectOfCorruptFileFailsWithoutCrashing) {
+  ASSERT_EQ(RunTool(PackArgs()).status, 0);
+  Bytes data = testing::ReadBytes(P("out"));
+  data.resize(data.size() - 30);  // drops the archive's end record
+  WriteBytes(dir_ / "cut", data);
+  const auto r = RunTool({"--inspect", P("cut")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("does not fit the file"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace launcher_pack

@@ -1,0 +1,211 @@
+// Variable references in setting values, the launcher variables, and the value-collecting
+// callbacks built on the expansion.
+#include "settings/expand.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "settings/settings_loader.h"
+#include "test_files.h"
+
+namespace {
+
+using launcher_test::AllValues;
+using launcher_test::CrLf;
+using launcher_test::ScopedEnv;
+using launcher_test::ScopedLocale;
+using launcher_test::ScopedPldr;
+using launcher_test::Str;
+using launcher_test::TempDir;
+using Values = std::vector<std::string>;
+
+class ExpandTest : public ::testing::Test {
+ protected:
+  ExpandTest() : loader_(false), published_(&loader_) {
+    loader_.appHome = "/opt/app/";
+    loader_.workDir = "/work/dir/";
+    loader_.exePath = "/opt/app/tool";
+  }
+  std::string Expand(const std::string& value, bool utf8Mode = false) {
+    return Str(
+        ExpandValue(CBufferRefT<char>(value.data(), static_cast<int>(value.size())), utf8Mode));
+  }
+
+  ScopedEnv a_{"A", "x"};
+  ScopedEnv a1_{"A_1", nullptr};
+  ScopedEnv b_{"B", nullptr};
+  ScopedEnv q_{"Q", nullptr};
+  ScopedEnv z_{"Z", nullptr};
+  ScopedEnv empty_{"EMPTY", ""};
+  ScopedEnv again_{"AGAIN", "$A%A%"};
+  ScopedEnv appHomeEnv_{"APPLICATION_HOME", nullptr};
+  ScopedEnv appPathEnv_{"KSL_APP_PATH", nullptr};
+  CSettingsLoader loader_;
+  ScopedPldr published_;
+};
+
+TEST_F(ExpandTest, ReferenceForms) {
+  const struct {
+    const char* value;
+    const char* expected;
+  } cases[] = {
+      {"%A%/bin", "x/bin"},
+      {"$A/bin", "x/bin"},
+      {"${A}/bin", "x/bin"},
+      {"%B%", "%B%"},
+      {"$B", "$B"},
+      {"${B}", "${B}"},
+      {"100%%", "100%"},
+      {"$$A", "$A"},
+      {"%A", "%A"},
+      {"50% off", "50% off"},
+      {"${A", "x"},
+      {"%{A}%", "x"},
+      {"%{A}", "%{A}"},
+      {"$A.jar", "x.jar"},
+      {"$A_1", "$A_1"},
+      {"%B%A%", "%B%A%"},
+      {"[$EMPTY]", "[]"},
+      {"$A$A%A%${A}", "xxxx"},
+      {"$", "$"},
+      {"%", "%"},
+      {"$ A", "$ A"},
+      {"a$", "a$"},
+      {"${Q} $A", "${Q} x"},
+      {"$AGAIN", "$A%A%"},  // replacement text is not scanned again
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Expand(c.value), c.expected) << c.value;
+
+  ScopedEnv a1("A_1", "one");
+  EXPECT_EQ(Expand("$A_1"), "one");
+}
+
+TEST_F(ExpandTest, LauncherVariables) {
+  ScopedEnv pwd("PWD", nullptr);
+  const struct {
+    const char* value;
+    const char* expected;
+  } cases[] = {
+      {"%APPLICATION_HOME%lib", "/opt/app/lib"},
+      {"%application_home%lib", "/opt/app/lib"},
+      {"${Ksl_App_Path}.log", "/opt/app/tool.log"},
+      {"$PWD", "/work/dir/"},
+      {"$NOT_A_LAUNCHER_VARIABLE", "$NOT_A_LAUNCHER_VARIABLE"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Expand(c.value), c.expected) << c.value;
+
+  // The environment wins over a launcher variable of the same name.
+  ScopedEnv envPwd("PWD", "/from/env");
+  EXPECT_EQ(Expand("$PWD"), "/from/env");
+  ScopedEnv envHome("APPLICATION_HOME", "/env/home/");
+  EXPECT_EQ(Expand("%APPLICATION_HOME%"), "/env/home/");
+  EXPECT_EQ(Expand("%application_home%"), "/opt/app/");
+}
+
+// The HOME value, once found, is kept for the process; the checks therefore run in a child
+// process so that the test can be repeated.
+TEST_F(ExpandTest, HomeFromDriveAndPathIsKept) {
+  auto checks = [this]() {
+    int failures = 0;
+    auto check = [&](const char* value, const char* expected) {
+      std::string got = Expand(value);
+      if (got != expected) {
+        fprintf(stderr, "%s gave '%s', expected '%s'\n", value, got.c_str(), expected);
+        ++failures;
+      }
+    };
+    ScopedEnv home("HOME", nullptr);
+    {
+      ScopedEnv drive("HOMEDRIVE", nullptr);
+      ScopedEnv path("HOMEPATH", nullptr);
+      check("$HOME/x", "/x");
+      ScopedEnv onlyDrive("HOMEDRIVE", "C:");
+      check("[$HOME]", "[]");
+    }
+    {
+      ScopedEnv drive("HOMEDRIVE", "C:");
+      ScopedEnv path("HOMEPATH", "\\Users\\me");
+      check("$HOME\\x", "C:\\Users\\me\\x");
+    }
+    check("%home%", "C:\\Users\\me");  // kept after the variables are gone
+    return failures;
+  };
+  EXPECT_EXIT(exit(checks()), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(ExpandTest, Utf8ModeConvertsSubstitutedText) {
+  ScopedEnv latin("LATIN",
+                  "a\xE9"
+                  "b");
+  EXPECT_EQ(Expand("$LATIN"),
+            "a\xE9"
+            "b");
+  EXPECT_EQ(Expand("$LATIN", true), "a?b");            // not a character of the C locale
+  EXPECT_EQ(Expand("\xC3\xA9$A", true), "\xC3\xA9x");  // the value's own text is untouched
+
+  ScopedLocale utf8("C.UTF-8");
+  ScopedEnv text("TEXT", "\xE2\x82\xAC\xF0\x9F\x98\x80");
+  EXPECT_EQ(Expand("$TEXT", true), "\xE2\x82\xAC\xF0\x9F\x98\x80");
+  EXPECT_EQ(Expand("$LATIN", true), "a?b");
+}
+
+TEST_F(ExpandTest, PathListSplitsBeforeExpanding) {
+  TempDir home, work;
+  home.File("lib/a.jar");
+  work.File("w.jar");
+  loader_.appHome = home.Slash().c_str();
+  loader_.workDir = work.Slash().c_str();
+  ScopedEnv list("LIST", "pp:qq");
+  const struct {
+    const char* value;
+    std::string expected;
+  } cases[] = {
+      {"lib/a.jar::$A/b.jar", ":" + home.Slash() + "lib/a.jar:" + home.Slash() + "x/b.jar"},
+      {"a:b", ":" + home.Slash() + "a:" + home.Slash() + "b"},
+      {":a", ":" + home.Slash() + "a"},
+      {"a:", ":" + home.Slash() + "a"},
+      {":", ""},
+      {"$LIST", ":" + home.Slash() + "pp:qq"},
+      {"w.jar:/abs/c.jar", ":" + work.Slash() + "w.jar:/abs/c.jar"},
+  };
+  for (const auto& c : cases) {
+    CBufferT<char> out;
+    AppendPathList(&out, c.value);
+    EXPECT_EQ(Str(out), c.expected) << c.value;
+  }
+}
+
+TEST_F(ExpandTest, CollectingCallbacksExpandEachValue) {
+  const std::string text =
+      "\xEF\xBB\xBF" + CrLf({"message 7=$A", "message 8=%A%%%"}) + "property p=\xC3\xA9$A";
+  loader_.DecodeSettingsText(text.data(), static_cast<int>(text.size()));
+  EXPECT_EQ(AllValues(loader_, "message"), (Values{"7=x", "8=x%"}));
+  MyCStringArray properties;
+  loader_.GetSetting("property", CSettingsLoader::EnumCommonCallbackUtf8, &properties, false,
+                     false);
+  EXPECT_EQ(launcher_test::Elements(properties), (Values{"p=\xC3\xA9x"}));
+}
+
+TEST_F(ExpandTest, VmNameIsReadOnce) {
+  EXPECT_EQ(Str(loader_.GetVmName()), "-");
+  std::string more = CrLf({"vm server"});
+  loader_.DecodeSettingsText(more.data(), static_cast<int>(more.size()));
+  EXPECT_EQ(Str(loader_.GetVmName()), "-");
+
+  CSettingsLoader expanded(false);
+  std::string text = CrLf({"vm ${A}_vm", "vm other"});
+  expanded.DecodeSettingsText(text.data(), static_cast<int>(text.size()));
+  EXPECT_EQ(Str(expanded.GetVmName()), "x_vm");
+
+  CSettingsLoader empty(false);
+  std::string blank = CrLf({"vm   "});
+  empty.DecodeSettingsText(blank.data(), static_cast<int>(blank.size()));
+  EXPECT_EQ(Str(empty.GetVmName()), "-");
+}
+
+}  // namespace

@@ -1,0 +1,337 @@
+// The settings store: line syntax, lookups, decoding by byte order mark, path resolution, and
+// the loading sequence with the external configuration file beside the executable.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "settings/settings_loader.h"
+#include "test_files.h"
+
+namespace {
+
+using launcher_test::AllValues;
+using launcher_test::CrLf;
+using launcher_test::PackagedText;
+using launcher_test::PackedImage;
+using launcher_test::ScopedCwd;
+using launcher_test::ScopedExePath;
+using launcher_test::ScopedLocale;
+using launcher_test::Str;
+using launcher_test::TempDir;
+using Values = std::vector<std::string>;
+
+void Feed(CSettingsLoader& loader, const std::string& raw) {
+  loader.DecodeSettingsText(raw.data(), static_cast<int>(raw.size()));
+}
+
+std::string Value(const std::string& text, const char* key, bool toLocale = true) {
+  CSettingsLoader loader(false);
+  Feed(loader, text);
+  return Str(loader.GetSetting(key, nullptr, nullptr, false, toLocale));
+}
+
+// UTF-16 bytes with their byte order mark.
+std::string Utf16(const std::u16string& text, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t unit : text) {
+    char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    out += bigEndian ? std::string{high, low} : std::string{low, high};
+  }
+  return out;
+}
+
+TEST(SettingsSyntax, KeyAndValueForms) {
+  const struct {
+    std::string line;
+    const char* key;
+    std::string value;
+  } cases[] = {
+      {"mainclass=com.x.Main", "mainclass", "com.x.Main"},
+      {"mainclass com.x.Main", "mainclass", "com.x.Main"},
+      {"mainclass = com.x.Main", "mainclass", "com.x.Main"},
+      {"  MAINCLASS   com.x.Main", "mainclass", "com.x.Main"},
+      {"mainclass\tcom.x.Main", "mainclass", "\tcom.x.Main"},
+      {"\tmainclass com.x.Main", "mainclass", ""},
+      {"option==x", "option", "=x"},
+      {"option = = x", "option", "= x"},
+      {"mainclass com.x.Main  ", "mainclass", "com.x.Main  "},
+      {"options -Xmx1g", "option", ""},
+      {"option_x y", "option", ""},
+      {"option2 y", "option", ""},
+      {"option.x y", "option", ".x y"},
+      {"vm:server", "vm", ":server"},
+      {"#option -Xmx1g", "option", ""},
+      {"opt", "option", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Value(c.line + "\r\n", c.key), c.value) << "line '" << c.line << "'";
+  }
+}
+
+TEST(SettingsSyntax, FirstLineForSingleLookupAllLinesForCallback) {
+  CSettingsLoader loader(false);
+  Feed(loader, CrLf({"stdout first", "option a", "", "Option b", "stdout second", "OPTION c"}));
+  EXPECT_EQ(Str(loader.GetSetting("stdout")), "first");
+  MyCStringArray list;
+  MyCString result =
+      loader.GetSetting("option", CSettingsLoader::EnumCommonCallback, &list, false, true);
+  EXPECT_TRUE(result.IsEmpty());
+  EXPECT_EQ(launcher_test::Elements(list), (Values{"a", "b", "c"}));
+  EXPECT_EQ(Str(loader.GetSetting("absent")), "");
+}
+
+TEST(SettingsSyntax, AllLineEndingsSplitTheSameWay) {
+  const std::string text = "option 1\noption 2\roption 3\n\roption 4\r\n\r\n\noption 5";
+  CSettingsLoader loader(false);
+  Feed(loader, text);
+  EXPECT_EQ(AllValues(loader, "option"), (Values{"1", "2", "3", "4", "5"}));
+}
+
+TEST(SettingsLineReader, SplitsAtEveryTerminator) {
+  const struct {
+    std::string text;
+    Values lines;
+  } cases[] = {
+      {"a\r\n\r\nb", {"a", "", "b"}},
+      {"a\n\r\nb\r", {"a", "", "b"}},
+      {"a\r\rb", {"a", "", "b"}},
+      {"\n", {""}},
+      {"", {}},
+      {std::string("x\r\n\0y", 5), {"x"}},
+  };
+  for (const auto& c : cases) {
+    CLineReader reader(c.text.c_str());
+    MyCString line;
+    Values lines;
+    while (reader.ReadLine(line)) lines.push_back(Str(line));
+    EXPECT_EQ(lines, c.lines) << "text of " << c.text.size() << " bytes";
+  }
+}
+
+TEST(SettingsSyntax, NulEndsTheText) {
+  CSettingsLoader loader(false);
+  Feed(loader, PackagedText(CrLf({"option a"})) + CrLf({"option b"}));
+  EXPECT_EQ(AllValues(loader, "option"), (Values{"a"}));
+}
+
+TEST(SettingsSyntax, PackagedOnlyLookupSkipsTheExternalPart) {
+  CSettingsLoader loader(false);
+  Feed(loader, CrLf({"mainclass ext.Main", "stdout ext"}));
+  loader.Append("\r\n", 2);
+  loader.externalLength = loader.GetLength();
+  Feed(loader, PackagedText(CrLf({"stdout pkg", "mainclass pkg.Main"})));
+  EXPECT_EQ(Str(loader.GetSetting("mainclass", nullptr, nullptr, true)), "pkg.Main");
+  EXPECT_EQ(Str(loader.GetSetting("mainclass")), "ext.Main");
+  EXPECT_EQ(Str(loader.GetSetting("stdout", nullptr, nullptr, true)), "pkg");
+}
+
+TEST(SettingsToLocale, ConvertsOnlyValuesWithHighBytes) {
+  const std::string text =
+      "\xEF\xBB\xBF" + CrLf({"a caf\xC3\xA9 \xE2\x82\xAC", "b plain", "c x\x80y"});
+  EXPECT_EQ(Value(text, "a", false), "caf\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(Value(text, "a", true), "caf? ?");  // not representable in the C locale
+  EXPECT_EQ(Value(text, "b", true), "plain");
+  ScopedLocale utf8("C.UTF-8");
+  EXPECT_EQ(Value(text, "a", true), "caf\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(Value(text, "c", true), "x?y");  // malformed UTF-8 becomes '?'
+}
+
+TEST(SettingsDecode, ByteOrderMarkSelectsEncoding) {
+  const struct {
+    std::string raw;
+    std::string text;
+    bool utf8Locale;
+  } cases[] = {
+      {"\xEF\xBB\xBFk \xC3\xA9", "k \xC3\xA9", false},
+      {Utf16(u"k \u00E9\u20AC", false), "k \xC3\xA9\xE2\x82\xAC", false},
+      {Utf16(u"k \u00E9\u20AC", true), "k \xC3\xA9\xE2\x82\xAC", false},
+      {Utf16(u"\U0001F600", false), "\xED\xA0\xBD\xED\xB8\x80", false},  // pair kept apart
+      {Utf16(u"ab", false) + "c", "ab", false},                          // odd byte dropped
+      {Utf16(std::u16string(u"a\0b", 3), true), "a", false},             // zero unit ends it
+      {"k \xC3\xA9", "k \xC3\xA9", true},
+      {"k \xE9x", "k ?x", false},
+      {std::string("k v\0w", 5), "k v", false},
+      {"\xFF", "?", false},  // too short for any mark
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<ScopedLocale> locale;
+    if (c.utf8Locale) locale = std::make_unique<ScopedLocale>("C.UTF-8");
+    CSettingsLoader loader(false);
+    Feed(loader, c.raw);
+    EXPECT_EQ(Str(loader), c.text) << "raw text of " << c.raw.size() << " bytes";
+  }
+}
+
+TEST(SettingsResolvePath, PrefersExecutableDirectoryThenWorkingDirectory) {
+  TempDir home, work;
+  home.File("both/a.jar");
+  work.File("both/a.jar");
+  work.File("lib/a.jar");
+  CSettingsLoader loader(false);
+  loader.appHome = home.Slash().c_str();
+  loader.workDir = work.Slash().c_str();
+  const struct {
+    const char* path;
+    std::string expected;
+  } cases[] = {
+      {"lib/a.jar", work / "lib/a.jar"},
+      {"both/a.jar", home / "both/a.jar"},
+      {"none/a.jar", home / "none/a.jar"},
+      {"", home.Slash()},
+      {"/opt/x", "/opt/x"},
+      {"C:x", "C:x"},
+      {"\\dir\\x", "\\dir\\x"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Str(loader.ResolvePath(CStringRefT<char>(c.path))), c.expected) << c.path;
+  }
+}
+
+TEST(SettingsWorkDir, RefreshAddsTrailingSlash) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  CSettingsLoader loader(false);
+  loader.RefreshWorkDir();
+  EXPECT_EQ(Str(loader.workDir), dir.Slash());
+  ScopedCwd root("/");
+  loader.RefreshWorkDir();
+  EXPECT_EQ(Str(loader.workDir), "/");
+}
+
+// A packed executable in a temporary directory, loaded through the real loading sequence.
+class SettingsExternal : public ::testing::Test {
+ protected:
+  std::string Pack(const std::string& exe, const std::string& packagedLines) {
+    PackedImage image;
+    image.settings = PackagedText(packagedLines);
+    return dir_.File(exe, image.Build());
+  }
+  std::unique_ptr<CSettingsLoader> Load(const std::string& exePath) {
+    ScopedExePath own(exePath, 22);
+    return std::make_unique<CSettingsLoader>(true);
+  }
+  TempDir dir_;
+};
+
+TEST_F(SettingsExternal, CandidateNamesInOrder) {
+  const char* names[] = {"tool.bin.cfg", "tool.bin.config", "tool.cfg", "tool.config"};
+  for (int first = 0; first < 4; ++first) {
+    TempDir dir;
+    PackedImage image;
+    image.settings = PackagedText(CrLf({"stdout packaged"}));
+    std::string exe = dir.File("opt/app/tool.bin", image.Build());
+    for (int i = first; i < 4; ++i)
+      dir.File(std::string("opt/app/") + names[i], "stdout " + std::string(names[i]));
+    auto loader = Load(exe);
+    EXPECT_EQ(Str(loader->GetSetting("stdout")), names[first]);
+    EXPECT_EQ(Str(loader->exePath), exe);
+    EXPECT_EQ(Str(loader->appHome), dir / "opt/app/");
+  }
+}
+
+TEST_F(SettingsExternal, NamesWithoutExtension) {
+  std::string exe = Pack("bin/tool", CrLf({"stdout packaged"}));
+  dir_.File("bin/tool.config", "stdout from-config");
+  EXPECT_EQ(Str(Load(exe)->GetSetting("stdout")), "from-config");
+
+  // The '.' of a directory name does not start an extension.
+  std::string dotted = Pack("my.app/tool", CrLf({"stdout packaged"}));
+  dir_.File("my.cfg", "stdout wrong-file");
+  EXPECT_EQ(Str(Load(dotted)->GetSetting("stdout")), "packaged");
+  dir_.File("my.app/tool.cfg", "stdout right-file");
+  EXPECT_EQ(Str(Load(dotted)->GetSetting("stdout")), "right-file");
+}
+
+TEST_F(SettingsExternal, ExternalValuesComeFirst) {
+  std::string exe = Pack("tool", CrLf({"stdout /var/log/x", "option -Xmx1g", "stderr err",
+                                       "mainclass pkg.Main", "argv p"}));
+  const std::string external = CrLf({"stdout /tmp/out.txt", "option -Xmx512m", "stderr",
+                                     "mainclass ext.Main", "disableexternal true"}) +
+                               "argv e";  // the last line has no line break
+  dir_.File("tool.cfg", external);
+  auto loader = Load(exe);
+  EXPECT_EQ(loader->externalLength, static_cast<int>(external.size()) + 2);
+  EXPECT_EQ(Str(loader->GetSetting("stdout")), "/tmp/out.txt");
+  EXPECT_EQ(Str(loader->GetSetting("stderr")), "");  // an empty external value hides the other
+  EXPECT_EQ(AllValues(*loader, "option"), (Values{"-Xmx512m", "-Xmx1g"}));
+  EXPECT_EQ(AllValues(*loader, "argv"), (Values{"e", "p"}));
+  EXPECT_EQ(Str(loader->GetSetting("mainclass", nullptr, nullptr, true)), "pkg.Main");
+}
+
+TEST_F(SettingsExternal, DisableExternalInPackagedSettings) {
+  const struct {
+    const char* value;
+    bool discards;
+  } cases[] = {{"true", true}, {"TRUE", true}, {"tRuE", true},  {"yes", false},
+               {"1", false},   {"", false},    {"true ", false}};
+  for (const auto& c : cases) {
+    const std::string packaged =
+        CrLf({"stdout pkg", std::string("disableexternal ") + c.value, "option p"});
+    std::string exe = Pack("app", packaged);
+    dir_.File("app.cfg", CrLf({"stdout ext", "option e"}));
+    auto loader = Load(exe);
+    if (c.discards) {
+      EXPECT_EQ(loader->externalLength, 0) << c.value;
+      EXPECT_EQ(Str(*loader), packaged + std::string(1, '\0')) << c.value;
+      EXPECT_EQ(AllValues(*loader, "option"), (Values{"p"})) << c.value;
+    } else {
+      EXPECT_EQ(Str(loader->GetSetting("stdout")), "ext") << c.value;
+      EXPECT_EQ(AllValues(*loader, "option"), (Values{"e", "p"})) << c.value;
+    }
+  }
+}
+
+TEST_F(SettingsExternal, FileEncodings) {
+  const struct {
+    std::string contents;
+    bool utf8Locale;
+    std::string value;
+  } cases[] = {
+      {"\xEF\xBB\xBFoption \xC3\xA9\xE2\x82\xAC\r\n", false, "\xC3\xA9\xE2\x82\xAC"},
+      {Utf16(u"option \u00E9\u20AC\r\n", false), false, "\xC3\xA9\xE2\x82\xAC"},
+      {Utf16(u"option \u00E9\u20AC", true), false, "\xC3\xA9\xE2\x82\xAC"},
+      {"option \xC3\xA9\xE2\x82\xAC", true, "\xC3\xA9\xE2\x82\xAC"},
+      {"option \xE9\r\n", false, "?"},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<ScopedLocale> locale;
+    if (c.utf8Locale) locale = std::make_unique<ScopedLocale>("C.UTF-8");
+    std::string exe = Pack("enc", CrLf({"option packaged"}));
+    dir_.File("enc.cfg", c.contents);
+    auto loader = Load(exe);
+    EXPECT_EQ(AllValues(*loader, "option", false, false), (Values{c.value, "packaged"}))
+        << "file of " << c.contents.size() << " bytes";
+  }
+}
+
+TEST_F(SettingsExternal, NulInsideTheFile) {
+  std::string exe = Pack("nul", CrLf({"mainclass pkg.Main", "option p"}));
+  const std::string lines = CrLf({"option a"}) + std::string(1, '\0') + CrLf({"option b"});
+  dir_.File("nul.cfg", "\xEF\xBB\xBF" + lines);
+  auto loader = Load(exe);
+  EXPECT_EQ(AllValues(*loader, "option"), (Values{"a"}));
+  EXPECT_EQ(Str(loader->GetSetting("mainclass", nullptr, nullptr, true)), "pkg.Main");
+  EXPECT_EQ(AllValues(*loader, "option", true), (Values{"p"}));
+
+  // In UTF-16 or without a mark the conversion stops at the NUL: only the rest of the file is
+  // lost.
+  dir_.File("nul.cfg", Utf16(std::u16string(u"option a\r\n\0option b", 19), false));
+  EXPECT_EQ(AllValues(*Load(exe), "option"), (Values{"a", "p"}));
+  dir_.File("nul.cfg", lines);
+  EXPECT_EQ(AllValues(*Load(exe), "option"), (Values{"a", "p"}));
+}
+
+TEST_F(SettingsExternal, EmptyFileAddsNothing) {
+  const std::string packaged = CrLf({"option p"});
+  std::string exe = Pack("empty", packaged);
+  dir_.File("empty.cfg", "");
+  auto loader = Load(exe);
+  EXPECT_EQ(loader->externalLength, 0);
+  EXPECT_EQ(Str(*loader), packaged + std::string(1, '\0'));
+  dir_.File("empty.cfg", "\xEF\xBB\xBF");
+  EXPECT_EQ(Load(exe)->externalLength, 0);
+}
+
+}  // namespace

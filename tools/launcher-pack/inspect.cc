@@ -1,0 +1,105 @@
+#include "inspect.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace launcher_pack {
+
+namespace {
+
+constexpr const char* kDoesNotFit = " (does not fit the file)";
+
+}  // namespace
+
+int InspectPackedFile(const Bytes& file, std::ostream& out) {
+  const std::int64_t size = static_cast<std::int64_t>(file.size());
+  auto does_not_fit = [&](const char* name, std::int64_t value) {
+    out << name << ": " << value << kDoesNotFit << "\n";
+    return 1;
+  };
+  auto int32_at = [&](std::int64_t pos) { return ReadLe32(file.data() + pos); };
+
+  const MarkerSearch marker = FindSizeFieldMarker(file.data(), file.size());
+  if (marker.count != 1) {
+    out << "size field: marker " << kSizeFieldMarker
+        << (marker.count == 0 ? " not found" : " occurs more than once") << "\n";
+    return 1;
+  }
+  const std::int64_t field_pos = static_cast<std::int64_t>(marker.offset + kSizeFieldMarkerLength);
+  if (field_pos + static_cast<std::int64_t>(kSizeFieldLength) > size) {
+    return does_not_fit("size field offset", field_pos);
+  }
+  out << "size field offset: " << field_pos << "\n";
+  out << "size field: " << ReadLe64(file.data() + field_pos) << "\n";
+
+  // Positions follow the launcher's arithmetic, done in 64 bits so no value can wrap.
+  out << "S: " << size << "\n";
+  const std::int64_t z = int32_at(field_pos);
+  if (z < 0 || z > size) return does_not_fit("Z", z);
+  out << "Z: " << z << "\n";
+  const auto eocd = FindEocd(file.data(), file.size());
+  const std::int64_t r = eocd ? size - static_cast<std::int64_t>(*eocd + kEocdLength) : 0;
+  out << "R: " << r << "\n";
+  const std::int64_t trailer_end = size - z - r - static_cast<std::int64_t>(kGapLength);
+  if (trailer_end < 4) return does_not_fit("trailerEnd", trailer_end);
+  out << "trailerEnd: " << trailer_end << "\n";
+
+  // Each block must fit together with the length field read just before it.
+  const std::int64_t l = int32_at(trailer_end - 4);
+  const std::int64_t settings_pos = trailer_end - 4 - l;
+  if (l < 0 || settings_pos - 4 < 0) return does_not_fit("L", l);
+  out << "L: " << l << "\n";
+  const std::int64_t c = int32_at(settings_pos - 4);
+  const std::int64_t reserved_pos = settings_pos - 4 - c;
+  if (c < 0 || reserved_pos - 4 < 0) return does_not_fit("C", c);
+  out << "C: " << c << "\n";
+  const std::int64_t d = int32_at(reserved_pos - 4);
+  const std::int64_t splash_pos = reserved_pos - 4 - d;
+  if (d < 0 || splash_pos < 0) return does_not_fit("D", d);
+  out << "D: " << d << "\n";
+
+  int status = 0;
+  if (d > 0) {
+    out << "splash image: offset " << splash_pos << ", " << d << " bytes\n";
+  } else {
+    out << "splash image: none\n";
+  }
+  if (c > 0) out << "reserved block: offset " << reserved_pos << ", " << c << " bytes\n";
+
+  const std::uint8_t* settings = file.data() + settings_pos;
+  std::int64_t text_start = 0;
+  if (l >= 3 && std::memcmp(settings, kUtf8Bom, sizeof kUtf8Bom) == 0) {
+    text_start = 3;
+  } else {
+    out << "settings byte order mark: missing\n";
+    status = 1;
+  }
+  const std::uint8_t* text_begin = settings + text_start;
+  const std::uint8_t* text_end = std::find(text_begin, settings + l, 0);
+  if (text_end == settings + l) {
+    out << "settings terminator: missing\n";
+    status = 1;
+  }
+  const std::vector<std::string> lines = SplitLines(std::string(text_begin, text_end));
+  out << "settings: " << lines.size() << (lines.size() == 1 ? " line" : " lines") << "\n";
+  for (const std::string& line : lines) out << "  " << line << "\n";
+
+  const std::int64_t archive_pos = trailer_end + static_cast<std::int64_t>(kGapLength);
+  const auto gap = file.begin() + trailer_end;
+  if (std::any_of(gap, gap + kGapLength, [](std::uint8_t b) { return b != 0; })) {
+    out << "gap: not all zero\n";
+    status = 1;
+  }
+  out << "archive: offset " << archive_pos << ", " << z << " bytes\n";
+  const std::int64_t eocd_pos = archive_pos + z - static_cast<std::int64_t>(kEocdLength);
+  if (eocd_pos < archive_pos || !std::equal(file.begin() + eocd_pos, file.begin() + eocd_pos + 4,
+                                            std::begin(kEocdSignature))) {
+    out << "jar entries: no end record at the end of the archive\n";
+    return 1;
+  }
+  out << "jar entries: " << ReadLe16(file.data() + eocd_pos + 10) << "\n";
+  return status;
+}
+
+}  // namespace launcher_pack

@@ -1,0 +1,46 @@
+// Builds a packed executable: a copy of the launcher image with the archive size field filled
+// in, followed by the payload (splash image, reserved block, settings text, gap, jar).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "payload_format.h"
+
+namespace launcher_pack {
+
+struct PackInput {
+  Bytes image;
+  Bytes jar;
+  std::vector<std::string> settings_lines;
+  Bytes splash;  // empty when there is no splash image
+};
+
+struct PackError {
+  enum class Input { kImage, kJar, kSplash, kSettings } input;
+  std::string what;
+};
+
+// Size of the zip archive from its first byte through its end record, or nullopt when the jar
+// has no end record.
+std::optional<std::int64_t> ArchiveSize(const Bytes& jar);
+
+// Assembles the packed file in memory.
+bool BuildPackedImage(const PackInput& input, Bytes* out, PackError* error);
+
+struct PackOptions {
+  std::string launcher_path;
+  std::string jar_path;
+  std::optional<std::string> settings_path;
+  std::vector<std::string> set_lines;  // appended after the settings file's lines
+  std::optional<std::string> splash_path;
+  std::string output_path;
+};
+
+// Reads the inputs, builds the packed file and writes it with mode 0755. On failure *error is
+// one line naming the file and the problem, and no output file is left behind.
+bool PackFiles(const PackOptions& options, std::string* error);
+
+}  // namespace launcher_pack
