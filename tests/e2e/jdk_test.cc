@@ -102,6 +102,31 @@ TEST_F(JdkTest, ExitStatusFollowsTheApplication) {
   EXPECT_EQ(threaded.out, "main done\nthread done\n");
 }
 
+TEST_F(JdkTest, ForcedWorkingDirectoryIsTakenFromTheExecutableDirectory) {
+  MakeDirs(tmp_ / "data");
+  struct Case {
+    const char* forcecwd;
+    std::string expected;
+  } cases[] = {{".", tmp_.path() + "/."},
+               {"data", tmp_.path() + "/data"},
+               {"/tmp", "/tmp"},
+               {"%PROBE_EMPTY%", "/"},
+               {"missing", "/"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.forcecwd);
+    std::string exe = PackProbe({"jre_order e", std::string("forcecwd ") + c.forcecwd});
+    RunOptions options;
+    options.env = {{"JAVA_HOME", LAUNCHER_JDK_HOME}, {"PROBE_PROPS", "user.dir"},
+                   {"PROBE_EMPTY", ""}};
+    options.cwd = "/";
+    RunResult r = RunProgram({exe}, options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The JVM reports the directory it started in, normalised.
+    std::string expected = c.expected == tmp_.path() + "/." ? tmp_.path() : c.expected;
+    EXPECT_TRUE(Contains(r.out, "prop:user.dir=" + expected + "\n")) << r.out;
+  }
+}
+
 TEST_F(JdkTest, NoRuntimeGivesMessageOne) {
   std::string exe = PackProbe({"jre_order i"});
   RunResult r = Start(exe);

@@ -110,6 +110,13 @@ TEST_F(SessionTest, CreationFailureGivesMessageFour) {
   EXPECT_EQ(r.err, "Java Virtual Machine starts failed.\n");
 }
 
+TEST_F(SessionTest, UnreadableVersionGivesMessageFiveOnlyWhenABoundIsSet) {
+  RunResult r = Start(PackApp({"minjre any"}), {}, {{"TESTJVM_NO_GET_PROPERTY", "1"}});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.err, "Can not get the virtual machine version.\n");
+  EXPECT_EQ(Start(PackApp({}, "unbounded"), {}, {{"TESTJVM_NO_GET_PROPERTY", "1"}}).status, 0);
+}
+
 TEST_F(SessionTest, LibraryWithOnlyTheImplEntryPointIsUsed) {
   RunResult r = Start(PackApp({}, "impl", TESTJVM_IMPL_LIB));
   EXPECT_EQ(r.status, 0) << r.err;
