@@ -29,7 +29,9 @@ int JvmThreadEntry(void* raw) {
   return args->result;
 }
 
-void InstallSignalHandlers() { StartSignalForwarding(OnSignal); }
+void InstallSignalHandlers() {
+  StartSignalForwarding(OnSignal);
+}
 
 // Runs on the signal watcher thread, never inside a signal handler, so calling into the JVM
 // is safe here.

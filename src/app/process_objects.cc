@@ -9,7 +9,15 @@ CInstanceGuard g_instanceGuard;
 CStdRedir g_redirector;
 }  // namespace
 
-void StoreAnchorAddresses(void* loader, void* session) { g_anchor.Store(loader, session); }
-bool AnotherInstanceRuns() { return g_instanceGuard.AnotherInstanceRuns(); }
-void RedirectStdout(const char* text) { g_redirector.RedirectStdout(text); }
-void RedirectStderr(const char* text) { g_redirector.RedirectStderr(text); }
+void StoreAnchorAddresses(void* loader, void* session) {
+  g_anchor.Store(loader, session);
+}
+bool AnotherInstanceRuns() {
+  return g_instanceGuard.AnotherInstanceRuns();
+}
+void RedirectStdout(const char* text) {
+  g_redirector.RedirectStdout(text);
+}
+void RedirectStderr(const char* text) {
+  g_redirector.RedirectStderr(text);
+}

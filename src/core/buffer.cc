@@ -36,9 +36,13 @@ void CStringBufT<char>::Format(const char* format, ...) {
   }
 }
 
-MyCStringArray::~MyCStringArray() { chars_.Release(); }
+MyCStringArray::~MyCStringArray() {
+  chars_.Release();
+}
 
-void MyCStringArray::Add(const char* s) { Add(s, s ? CStringBufT<char>::Measure(s) : 0); }
+void MyCStringArray::Add(const char* s) {
+  Add(s, s ? CStringBufT<char>::Measure(s) : 0);
+}
 
 void MyCStringArray::Add(const char* s, int length) {
   AppendOne(chars_.GetLength());

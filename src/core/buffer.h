@@ -40,7 +40,9 @@ class CBufferT : public CBufferRefT<T> {
  public:
   CBufferT() : capacity_(0) {}
   CBufferT(const T* source, int count) : capacity_(0) { Append(source, count); }
-  CBufferT(const CBufferT& other) : CBufferRefT<T>(), capacity_(0) { Append(other.data_, other.length_); }
+  CBufferT(const CBufferT& other) : CBufferRefT<T>(), capacity_(0) {
+    Append(other.data_, other.length_);
+  }
   CBufferT& operator=(const CBufferT& other) {
     if (this != &other) {
       SetLength(0);

@@ -41,7 +41,9 @@ int EncodeUtf8(unsigned long c, char* out) {
   return 1;
 }
 
-bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char b) {
+  return (b & 0xC0) == 0x80;
+}
 
 }  // namespace
 

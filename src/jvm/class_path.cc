@@ -16,7 +16,9 @@ bool IsArchiveName(const char* name) {
   return extension.EqualsNoCase(".jar") || extension.EqualsNoCase(".zip");
 }
 
-bool IsDot(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
+bool IsDot(const char* name) {
+  return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+}
 
 void AppendEnvironmentPath(const char* name, CBufferT<char>& out) {
   const char* value = getenv(name);

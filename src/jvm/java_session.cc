@@ -107,18 +107,16 @@ bool GetJavaVersion(MyCString& out) {
   JNIEnv* env = psession ? psession->GetEnv() : nullptr;
   if (!env) return false;
   jclass system = env->FindClass("java/lang/System");
-  jmethodID getProperty =
-      system ? env->GetStaticMethodID(system, "getProperty",
-                                      "(Ljava/lang/String;)Ljava/lang/String;")
-             : nullptr;
+  jmethodID getProperty = system ? env->GetStaticMethodID(system, "getProperty",
+                                                          "(Ljava/lang/String;)Ljava/lang/String;")
+                                 : nullptr;
   if (!getProperty) {
     CheckJavaException(env, false);
     if (system) env->DeleteLocalRef(system);
     return false;
   }
   jstring key = env->NewStringUTF("java.version");
-  jstring value =
-      static_cast<jstring>(env->CallStaticObjectMethod(system, getProperty, key));
+  jstring value = static_cast<jstring>(env->CallStaticObjectMethod(system, getProperty, key));
   if (value) {
     jsize length = env->GetStringLength(value);
     const jchar* chars = env->GetStringChars(value, nullptr);

@@ -12,7 +12,9 @@ typedef jint(JNICALL* CreateJavaVMProc)(JavaVM** vm, void** env, void* args);
 
 CJvmSession::CJvmSession() : library(nullptr), javaVM(nullptr), env(nullptr) {}
 
-CJvmSession::~CJvmSession() { Shutdown(); }
+CJvmSession::~CJvmSession() {
+  Shutdown();
+}
 
 void CJvmSession::AddOption(const char* text) {
   optionOffsets.AppendOne(optionPool.GetLength());

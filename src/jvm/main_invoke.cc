@@ -4,7 +4,9 @@
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // The Java form of one argument. Text in the locale's encoding is decoded character by
 // character; a byte that does not start a valid character becomes '?' and decoding goes on
@@ -89,8 +91,7 @@ jobjectArray BuildStringArray(JNIEnv* env, int count1, char** list1, int count2,
     CheckJavaException(env, true);
     return nullptr;
   }
-  jobjectArray array =
-      env->NewObjectArray(counts[0] + counts[1] + counts[2], stringClass, nullptr);
+  jobjectArray array = env->NewObjectArray(counts[0] + counts[1] + counts[2], stringClass, nullptr);
   int index = 0;
   for (int list = 0; list < 3 && array; ++list) {
     for (int i = 0; i < counts[list]; ++i) {

@@ -21,7 +21,9 @@ struct FileHandle;
 inline FileHandle* InvalidFileHandle() {
   return reinterpret_cast<FileHandle*>(~static_cast<uintptr_t>(0));
 }
-inline bool IsValidFileHandle(FileHandle* h) { return h && h != InvalidFileHandle(); }
+inline bool IsValidFileHandle(FileHandle* h) {
+  return h && h != InvalidFileHandle();
+}
 
 // The running executable's path; returns its length, or -1 when it cannot be found. A NUL is
 // written after the path only when it is shorter than size.

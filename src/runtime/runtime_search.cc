@@ -85,4 +85,6 @@ MyCString FindJavaRuntime(CSettingsLoader* loader) {
   return kept;
 }
 
-void ResetJavaRuntimeSearchForTesting() { KeptResult() = "-"; }
+void ResetJavaRuntimeSearchForTesting() {
+  KeptResult() = "-";
+}

@@ -28,7 +28,8 @@ CProcessAnchor::CProcessAnchor() : block(nullptr), owned(false) {
   char name[32];
   char value[32];
   snprintf(name, sizeof(name), "KEYSHM%08X", OwnKey());
-  snprintf(value, sizeof(value), "%lX", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(block)));
+  snprintf(value, sizeof(value), "%lX",
+           static_cast<unsigned long>(reinterpret_cast<uintptr_t>(block)));
   SetEnvironmentVariable(name, value);
 }
 
@@ -45,7 +46,9 @@ void CProcessAnchor::Store(void* loader, void* session) {
 // When the segment cannot be created or attached the launcher runs without the guard.
 CInstanceGuard::CInstanceGuard() : segment(AttachInstanceSegment(OwnKey())) {}
 
-CInstanceGuard::~CInstanceGuard() { DetachInstanceSegment(segment); }
+CInstanceGuard::~CInstanceGuard() {
+  DetachInstanceSegment(segment);
+}
 
 bool CInstanceGuard::AnotherInstanceRuns() {
   return segment && IncrementInstanceCounter(segment) > 0;

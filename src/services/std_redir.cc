@@ -48,9 +48,13 @@ CStdRedir::CStdRedirTarget* CStdRedir::GetTarget(const char* text) {
   return created;
 }
 
-void CStdRedir::RedirectStdout(const char* text) { Redirect(1, &savedStdout, text); }
+void CStdRedir::RedirectStdout(const char* text) {
+  Redirect(1, &savedStdout, text);
+}
 
-void CStdRedir::RedirectStderr(const char* text) { Redirect(2, &savedStderr, text); }
+void CStdRedir::RedirectStderr(const char* text) {
+  Redirect(2, &savedStderr, text);
+}
 
 void CStdRedir::Redirect(int stream, int* saved, const char* text) {
   int descriptor = GetTarget(text)->descriptor;

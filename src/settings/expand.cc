@@ -103,7 +103,8 @@ void AppendPathList(void* buffer, const char* value) {
     while (*end && *end != kPathListSeparator) ++end;
     if (end > element) {
       out->AppendOne(kPathListSeparator);
-      MyCString expanded = ExpandValue(CBufferRefT<char>(element, static_cast<int>(end - element)), false);
+      MyCString expanded =
+          ExpandValue(CBufferRefT<char>(element, static_cast<int>(end - element)), false);
       MyCString resolved = pldr ? pldr->ResolvePath(expanded) : expanded;
       out->Append(resolved);
     }

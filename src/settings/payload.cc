@@ -9,8 +9,8 @@
 // appended zip archive into the 8 bytes after them (little-endian). They must occur exactly
 // once in the launcher image, so they are spelled out here and nowhere else.
 extern "C" __attribute__((used)) const unsigned char kLauncherArchiveSizeField[24] = {
-    '@', '@', 'Z', 'I', 'P', '-', 'S', 'I', 'Z', 'E', '-', 'F', 'I', 'E', 'L', 'D',
-    0,   0,   0,   0,   0,   0,   0,   0};
+    '@', '@', 'Z', 'I', 'P', '-', 'S', 'I', 'Z', 'E', '-', 'F',
+    'I', 'E', 'L', 'D', 0,   0,   0,   0,   0,   0,   0,   0};
 
 namespace {
 
@@ -35,7 +35,9 @@ MyCString OwnPath() {
 
 }  // namespace
 
-void SetArchiveSizeForTesting(long long size) { g_archiveSizeOverride = size; }
+void SetArchiveSizeForTesting(long long size) {
+  g_archiveSizeOverride = size;
+}
 
 int ReadArchiveSizeField() {
   if (g_archiveSizeOverride >= 0) return static_cast<int>(g_archiveSizeOverride);

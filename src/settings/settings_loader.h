@@ -31,9 +31,8 @@ class CSettingsLoader : public CStringBufT<char> {
   MyCString GetSetting(const CBufferRefT<char>& key, SettingCallback callback = nullptr,
                        void* context = nullptr, bool packagedOnly = false,
                        bool toLocale = true) const;
-  MyCString GetSetting(const char* key, SettingCallback callback = nullptr,
-                       void* context = nullptr, bool packagedOnly = false,
-                       bool toLocale = true) const;
+  MyCString GetSetting(const char* key, SettingCallback callback = nullptr, void* context = nullptr,
+                       bool packagedOnly = false, bool toLocale = true) const;
 
   // A relative path made absolute against appHome when readable there, else workDir when
   // readable there, else appHome.

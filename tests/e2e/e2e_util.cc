@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,8 +17,6 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
-
-#include <gtest/gtest.h>
 
 extern char** environ;
 
@@ -161,7 +160,9 @@ bool Process::WaitForLine(const std::string& text, int timeoutMs) {
   }
 }
 
-void Process::Signal(int signalNumber) { kill(pid_, signalNumber); }
+void Process::Signal(int signalNumber) {
+  kill(pid_, signalNumber);
+}
 
 RunResult Process::Wait(int timeoutMs) {
   std::string out, err;
@@ -210,7 +211,9 @@ void CopyFile(const std::string& from, const std::string& to) {
   chmod(to.c_str(), 0755);
 }
 
-bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool Exists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -226,8 +229,8 @@ bool Contains(const std::string& haystack, const std::string& needle) {
 
 std::string Pack(const std::string& output, const std::vector<std::string>& settings,
                  const std::string& jar, const std::vector<std::string>& extra) {
-  std::vector<std::string> argv = {LAUNCHER_PACK_BIN, "--launcher", LAUNCHER_BIN, "--jar", jar,
-                                   "-o", output};
+  std::vector<std::string> argv = {
+      LAUNCHER_PACK_BIN, "--launcher", LAUNCHER_BIN, "--jar", jar, "-o", output};
   for (const auto& line : settings) {
     argv.push_back("--set");
     argv.push_back(line);

@@ -12,8 +12,8 @@
 namespace e2e {
 
 struct RunResult {
-  int status = -1;     // exit status, or -1 when the process ended by a signal
-  int signal = 0;      // the ending signal, or 0
+  int status = -1;  // exit status, or -1 when the process ended by a signal
+  int signal = 0;   // the ending signal, or 0
   bool timedOut = false;
   std::string out;
   std::string err;

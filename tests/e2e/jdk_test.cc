@@ -1,7 +1,6 @@
 // End-to-end runs of packaged applications on the real JDKs of this machine.
-#include <signal.h>
-
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include "e2e_util.h"
 
@@ -44,9 +43,8 @@ TEST_F(JdkTest, ArgvWordsComeBeforeUnsplitCommandLineArguments) {
   std::string exe = PackProbe({"jre_order e", "argv -v \"two words\" three", "argv \"\""});
   RunResult r = Start(exe, {"a b", "", "c"});
   ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> expected = {"argc=7",      "arg[0]=-v", "arg[1]=two words",
-                                       "arg[2]=three", "arg[3]=",   "arg[4]=a b",
-                                       "arg[5]=",      "arg[6]=c"};
+  std::vector<std::string> expected = {"argc=7",  "arg[0]=-v",  "arg[1]=two words", "arg[2]=three",
+                                       "arg[3]=", "arg[4]=a b", "arg[5]=",          "arg[6]=c"};
   std::vector<std::string> args;
   for (const auto& line : Lines(r.out)) {
     if (line.rfind("arg", 0) == 0) args.push_back(line);
@@ -56,7 +54,10 @@ TEST_F(JdkTest, ArgvWordsComeBeforeUnsplitCommandLineArguments) {
 
 TEST_F(JdkTest, NonAsciiArgumentsArriveAsUtf16UnderUtf8Locale) {
   std::string exe = PackProbe({"jre_order e"});
-  RunResult r = Start(exe, {"\xC3\xA9\xE2\x82\xAC", "\xF0\x9F\x98\x80", "a\xFF" "b"},
+  RunResult r = Start(exe,
+                      {"\xC3\xA9\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                       "a\xFF"
+                       "b"},
                       {{"LC_ALL", "C.UTF-8"}});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Contains(r.out, "units[0]=00e9 20ac\n")) << r.out;
@@ -68,12 +69,12 @@ TEST_F(JdkTest, NonAsciiArgumentsArriveAsUtf16UnderUtf8Locale) {
 
 TEST_F(JdkTest, GeneratedPropertiesExportsAndPropertySettings) {
   std::string exe = PackProbe({"jre_order e", "export PROBE_GREETING=   hello there",
-                               "export PROBE_FROM_HOME=%APPLICATION_HOME%x",
-                               "property probe.one=1", "property probe.empty",
-                               "property probe.utf=\xC3\xA9"});
+                               "export PROBE_FROM_HOME=%APPLICATION_HOME%x", "property probe.one=1",
+                               "property probe.empty", "property probe.utf=\xC3\xA9"});
   RunResult r = Start(exe, {},
-                      {{"PROBE_PROPS", "java.class.path,ksl.app.path,application.home,probe.one,"
-                                       "probe.empty,probe.utf"},
+                      {{"PROBE_PROPS",
+                        "java.class.path,ksl.app.path,application.home,probe.one,"
+                        "probe.empty,probe.utf"},
                        {"PROBE_ENV", "PROBE_GREETING,PROBE_FROM_HOME"},
                        {"LC_ALL", "C.UTF-8"}});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -93,8 +94,7 @@ TEST_F(JdkTest, ExitStatusFollowsTheApplication) {
 
   RunResult thrown = Start(exe, {}, {{"PROBE_MODE", "throw"}});
   EXPECT_EQ(thrown.status, 0);
-  EXPECT_TRUE(Contains(thrown.err, "java.lang.IllegalStateException: probe failure"))
-      << thrown.err;
+  EXPECT_TRUE(Contains(thrown.err, "java.lang.IllegalStateException: probe failure")) << thrown.err;
 
   // The JVM is destroyed only after the application's last non-daemon thread.
   RunResult threaded = Start(exe, {}, {{"PROBE_MODE", "thread"}});
@@ -116,8 +116,8 @@ TEST_F(JdkTest, ForcedWorkingDirectoryIsTakenFromTheExecutableDirectory) {
     SCOPED_TRACE(c.forcecwd);
     std::string exe = PackProbe({"jre_order e", std::string("forcecwd ") + c.forcecwd});
     RunOptions options;
-    options.env = {{"JAVA_HOME", LAUNCHER_JDK_HOME}, {"PROBE_PROPS", "user.dir"},
-                   {"PROBE_EMPTY", ""}};
+    options.env = {
+        {"JAVA_HOME", LAUNCHER_JDK_HOME}, {"PROBE_PROPS", "user.dir"}, {"PROBE_EMPTY", ""}};
     options.cwd = "/";
     RunResult r = RunProgram({exe}, options);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -151,16 +151,16 @@ TEST_F(JdkTest, VersionBoundsGiveMessagesSixAndTwelve) {
 
   RunResult low = Start(PackProbe({"jre_order e", "minjre 99.1"}, "low"));
   EXPECT_EQ(low.status, 6);
-  EXPECT_EQ(low.err, "Java virtual machine version " + version +
-                         " is too low, require 99.1 or higher.\n");
+  EXPECT_EQ(low.err,
+            "Java virtual machine version " + version + " is too low, require 99.1 or higher.\n");
 
   RunResult high = Start(PackProbe({"jre_order e", "maxjre 1.6"}, "high"));
   EXPECT_EQ(high.status, 12);
   EXPECT_EQ(high.err, "Java virtual machine version " + version +
                           " is too high, version between  and 1.6 is required.\n");
 
-  RunResult custom = Start(PackProbe(
-      {"jre_order e", "minjre 1.2", "maxjre 1.6", "message 12=%s / %s / %s"}, "custom"));
+  RunResult custom = Start(
+      PackProbe({"jre_order e", "minjre 1.2", "maxjre 1.6", "message 12=%s / %s / %s"}, "custom"));
   EXPECT_EQ(custom.status, 12);
   EXPECT_EQ(custom.err, version + " / 1.2 / 1.6\n");
 
@@ -190,9 +190,8 @@ TEST_F(JdkTest, MissingMainClassAndMethodGiveMessagesSevenAndEight) {
 }
 
 TEST_F(JdkTest, MessageOverridesFromExternalFileWinOverPackagedOnes) {
-  std::string exe = Pack(tmp_ / "app", {"mainclass e2e.Absent", "jre_order e",
-                                        "message 7=packaged text"},
-                         PROBE_JAR);
+  std::string exe = Pack(
+      tmp_ / "app", {"mainclass e2e.Absent", "jre_order e", "message 7=packaged text"}, PROBE_JAR);
   RunResult packaged = Start(exe);
   EXPECT_EQ(packaged.status, 7);
   EXPECT_TRUE(Contains(packaged.err, "\npackaged text\n")) << packaged.err;
@@ -210,9 +209,8 @@ TEST_P(JdkSignalTest, SignalRunsShutdownHooksAndEndsWithZero) {
   std::string exe = PackProbe({"jre_order e"});
   std::string hook = tmp_ / "hook.txt";
   RunOptions options;
-  options.env = {{"JAVA_HOME", LAUNCHER_JDK_HOME},
-                 {"PROBE_MODE", "wait"},
-                 {"PROBE_HOOK_FILE", hook.c_str()}};
+  options.env = {
+      {"JAVA_HOME", LAUNCHER_JDK_HOME}, {"PROBE_MODE", "wait"}, {"PROBE_HOOK_FILE", hook.c_str()}};
   Process process({exe}, options);
   ASSERT_TRUE(process.WaitForLine("ready"));
   process.Signal(GetParam());
@@ -230,7 +228,8 @@ TEST_F(JdkTest, DefaultOrderFindsJavaOnPathAndJavaHome) {
   // The Debian way: java on the search path, no JAVA_HOME, no jvmdll.
   std::string bin = tmp_ / "bin";
   MakeDirs(bin);
-  ASSERT_EQ(symlink((std::string(LAUNCHER_JDK_HOME) + "/bin/java").c_str(), (bin + "/java").c_str()), 0);
+  ASSERT_EQ(
+      symlink((std::string(LAUNCHER_JDK_HOME) + "/bin/java").c_str(), (bin + "/java").c_str()), 0);
   RunOptions onPath;
   onPath.env = {{"PATH", bin.c_str()}};
   RunResult viaPath = RunProgram({exe, "x"}, onPath);

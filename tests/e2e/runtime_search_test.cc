@@ -1,9 +1,8 @@
 // The runtime search order and the library layouts it reaches, on directory trees made here
 // with the test JVM library standing in for a runtime's.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "e2e_util.h"
 
@@ -92,7 +91,8 @@ TEST_F(RuntimeSearchTest, VmSettingChoosesTheTypeDirectory) {
   appDir_ = linked / "app";
   Install(linked / "real/server");
   MakeDirs(appDir_ + "/jre/lib/amd64");
-  ASSERT_EQ(symlink((linked / "real/server").c_str(), (appDir_ + "/jre/lib/amd64/server").c_str()), 0);
+  ASSERT_EQ(symlink((linked / "real/server").c_str(), (appDir_ + "/jre/lib/amd64/server").c_str()),
+            0);
   EXPECT_EQ(Start(PackApp({"jre_order b"})).status, 1);
   EXPECT_EQ(Start(PackApp({"jre_order b", "vm server"})).status, 0);
 }

@@ -1,9 +1,8 @@
 // Stream redirection, the single instance guard and the splash screen, end to end.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ipc.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
@@ -64,15 +63,14 @@ TEST_F(ServicesTest, FileTargetsAreAppendedAndSharedWhenTheTextsAreEqual) {
   EXPECT_EQ(r.err, "hello\n");
   EXPECT_EQ(ReadFile(tmp_ / "out.txt"), "old\nhello\n");
 
-  RunResult both =
-      Start(PackTestJvm({"stdout both.txt", "stderr both.txt"}, "both"),
-            {{"TESTJVM_PRINT", "twice"}});
+  RunResult both = Start(PackTestJvm({"stdout both.txt", "stderr both.txt"}, "both"),
+                         {{"TESTJVM_PRINT", "twice"}});
   EXPECT_EQ(both.out + both.err, "");
   EXPECT_EQ(ReadFile(tmp_ / "both.txt"), "twice\ntwice\n");
 
   // Messages of the launcher follow the redirection too.
-  RunResult message = Start(PackTestJvm({"stderr err.txt"}, "failing"),
-                            {{"TESTJVM_FAIL_CREATE", "1"}});
+  RunResult message =
+      Start(PackTestJvm({"stderr err.txt"}, "failing"), {{"TESTJVM_FAIL_CREATE", "1"}});
   EXPECT_EQ(message.status, 4);
   EXPECT_EQ(message.err, "");
   EXPECT_EQ(ReadFile(tmp_ / "err.txt"), "Java Virtual Machine starts failed.\n");
@@ -88,8 +86,8 @@ TEST_F(ServicesTest, UnopenableTargetLeavesTheStreamAlone) {
 
 TEST_F(ServicesTest, RelativeTargetLandsInTheForcedDirectory) {
   MakeDirs(tmp_ / "data");
-  RunResult r = Start(PackTestJvm({"forcecwd data", "stdout out.txt"}),
-                      {{"TESTJVM_PRINT", "forced"}});
+  RunResult r =
+      Start(PackTestJvm({"forcecwd data", "stdout out.txt"}), {{"TESTJVM_PRINT", "forced"}});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(ReadFile(tmp_ / "data/out.txt"), "forced\n");
 }
@@ -97,8 +95,8 @@ TEST_F(ServicesTest, RelativeTargetLandsInTheForcedDirectory) {
 TEST_F(ServicesTest, CommandTargetsReceiveEverythingFromBothStreams) {
   std::string sink = tmp_ / "sink.txt";
   std::string target = "|cat > '" + sink + "'";
-  RunResult r = Start(PackTestJvm({"stdout " + target, "stderr " + target}),
-                      {{"TESTJVM_PRINT", "piped"}});
+  RunResult r =
+      Start(PackTestJvm({"stdout " + target, "stderr " + target}), {{"TESTJVM_PRINT", "piped"}});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out + r.err, "");
   EXPECT_EQ(ReadWhenComplete(sink, 12), "piped\npiped\n");

@@ -1,9 +1,8 @@
 // End-to-end runs against the test JVM library, which records what the launcher hands it.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
@@ -55,15 +54,14 @@ TEST_F(SessionTest, OptionsComeFirstThenClassPathLauncherPathAndHome) {
   RunResult r = Start(exe, {}, {{"PROBE_DIR", "/opt/probe"}, {"CLASSPATH", ""}});
   ASSERT_EQ(r.status, 0) << r.err;
   std::string home = tmp_.path() + "/";
-  std::vector<std::string> expected = {
-      "option -Dexternal=1",
-      "option -Xmx64m",
-      "option -Dtwo=a b",
-      "option -Djava.class.path=x",
-      "option -Djava.class.path=" + exe + ":" + home + "lib/a.jar:/opt/probe/b.jar:" + home +
-          "jars/sub/c.JAR:",
-      "option -Dksl.app.path=" + exe,
-      "option -Dapplication.home=" + home};
+  std::vector<std::string> expected = {"option -Dexternal=1",
+                                       "option -Xmx64m",
+                                       "option -Dtwo=a b",
+                                       "option -Djava.class.path=x",
+                                       "option -Djava.class.path=" + exe + ":" + home +
+                                           "lib/a.jar:/opt/probe/b.jar:" + home + "jars/sub/c.JAR:",
+                                       "option -Dksl.app.path=" + exe,
+                                       "option -Dapplication.home=" + home};
   EXPECT_EQ(LogLines("option "), expected);
   EXPECT_EQ(LogLines("create "),
             std::vector<std::string>{"create version=0x00010002 nOptions=7 ignoreUnrecognized=1"});
@@ -75,25 +73,21 @@ TEST_F(SessionTest, PropertiesAreSetAfterCreationInOrder) {
   std::vector<std::string> log = LogLines();
   auto created = std::find_if(log.begin(), log.end(),
                               [](const std::string& l) { return l.rfind("create", 0) == 0; });
-  auto firstSet = std::find_if(log.begin(), log.end(), [](const std::string& l) {
-    return l.rfind("setProperty", 0) == 0;
-  });
+  auto firstSet = std::find_if(log.begin(), log.end(),
+                               [](const std::string& l) { return l.rfind("setProperty", 0) == 0; });
   EXPECT_LT(created - log.begin(), firstSet - log.begin());
-  EXPECT_EQ(LogLines("setProperty "),
-            (std::vector<std::string>{"setProperty a.b=1", "setProperty c=x=y",
-                                      "setProperty bare="}));
+  EXPECT_EQ(
+      LogLines("setProperty "),
+      (std::vector<std::string>{"setProperty a.b=1", "setProperty c=x=y", "setProperty bare="}));
 }
 
 TEST_F(SessionTest, MainReceivesArgvWordsThenCommandLineAsUtf16) {
   std::string exe = PackApp({"argv -v \"two words\"", "argv \"\""});
   RunResult r = Start(exe, {"a b", "\xC3\xA9"}, {{"LC_ALL", "C.UTF-8"}});
   ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> expected = {"main argc=5",
-                                       "arg[0] 002d 0076",
-                                       "arg[1] 0074 0077 006f 0020 0077 006f 0072 0064 0073",
-                                       "arg[2]",
-                                       "arg[3] 0061 0020 0062",
-                                       "arg[4] 00e9"};
+  std::vector<std::string> expected = {
+      "main argc=5", "arg[0] 002d 0076",      "arg[1] 0074 0077 006f 0020 0077 006f 0072 0064 0073",
+      "arg[2]",      "arg[3] 0061 0020 0062", "arg[4] 00e9"};
   std::vector<std::string> got = LogLines("main ");
   std::vector<std::string> args = LogLines("arg[");
   got.insert(got.end(), args.begin(), args.end());
@@ -135,10 +129,10 @@ TEST_F(SessionTest, VersionBoundsUseThePrefixComparison) {
     const char* minjre;
     const char* maxjre;
     int status;
-  } cases[] = {{"1.6.0_45", "1.6", "", 0},        {"1.6.0_17", "1.6.0_20", "", 6},
-               {"1.7.0_21", "", "1.6", 12},       {"1.6.0_45", "", "1.6", 0},
-               {"11.0.2", "1.6", "", 0},          {"11.0.2", "", "1.8", 12},
-               {"17.0.1", "any", "", 0},          {"", "1.6", "", 0}};
+  } cases[] = {{"1.6.0_45", "1.6", "", 0},  {"1.6.0_17", "1.6.0_20", "", 6},
+               {"1.7.0_21", "", "1.6", 12}, {"1.6.0_45", "", "1.6", 0},
+               {"11.0.2", "1.6", "", 0},    {"11.0.2", "", "1.8", 12},
+               {"17.0.1", "any", "", 0},    {"", "1.6", "", 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.version) + " min " + c.minjre + " max " + c.maxjre);
     std::vector<std::string> settings;
@@ -148,8 +142,9 @@ TEST_F(SessionTest, VersionBoundsUseThePrefixComparison) {
     EXPECT_EQ(r.status, c.status) << r.err;
   }
   RunResult low = Start(PackApp({"minjre 1.6.0_20"}), {}, {{"TESTJVM_VERSION", "1.6.0_17"}});
-  EXPECT_EQ(low.err, "Java virtual machine version 1.6.0_17 is too low, require 1.6.0_20 or "
-                     "higher.\n");
+  EXPECT_EQ(low.err,
+            "Java virtual machine version 1.6.0_17 is too low, require 1.6.0_20 or "
+            "higher.\n");
   // Without bounds the version is never asked for.
   unlink(log_.c_str());
   ASSERT_EQ(Start(PackApp({})).status, 0);

@@ -1,8 +1,7 @@
 // The packaged splash image on a real (virtual) screen through the JDK's own splash library.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
@@ -33,11 +32,10 @@ struct Screenshot {
     for (uint32_t y = 0; y < height; ++y) {
       for (uint32_t x = 0; x < width; ++x) {
         const char* p = dump.data() + offset + y * bytesPerLine + x * 4;
-        uint32_t v = byteOrder == 0
-                         ? uint32_t(uint8_t(p[0])) | uint32_t(uint8_t(p[1])) << 8 |
-                               uint32_t(uint8_t(p[2])) << 16
-                         : uint32_t(uint8_t(p[3])) | uint32_t(uint8_t(p[2])) << 8 |
-                               uint32_t(uint8_t(p[1])) << 16;
+        uint32_t v = byteOrder == 0 ? uint32_t(uint8_t(p[0])) | uint32_t(uint8_t(p[1])) << 8 |
+                                          uint32_t(uint8_t(p[2])) << 16
+                                    : uint32_t(uint8_t(p[3])) | uint32_t(uint8_t(p[2])) << 8 |
+                                          uint32_t(uint8_t(p[1])) << 16;
         rgb.push_back(v);
       }
     }

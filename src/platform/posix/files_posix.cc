@@ -26,7 +26,9 @@ namespace {
 const char* g_exePathOverride = nullptr;
 }
 
-void SetExePathForTesting(const char* path) { g_exePathOverride = path; }
+void SetExePathForTesting(const char* path) {
+  g_exePathOverride = path;
+}
 
 int GetExePath(char* buffer, int size) {
   if (size <= 0) return -1;
@@ -69,8 +71,8 @@ int GetFileSize32(FileHandle* file) {
 FileHandle* MapWholeFile(FileHandle* file) {
   int size = GetFileSize32(file);
   if (size <= 0) return InvalidFileHandle();
-  void* address =
-      mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, static_cast<int>(file->value), 0);
+  void* address = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE,
+                       static_cast<int>(file->value), 0);
   if (address == MAP_FAILED) return InvalidFileHandle();
   FileHandle* h = static_cast<FileHandle*>(malloc(sizeof(FileHandle)));
   if (!h) {
@@ -86,7 +88,9 @@ const unsigned char* MapView(FileHandle* mapping) {
   return reinterpret_cast<const unsigned char*>(mapping->value);
 }
 
-bool UnmapView(const void*) { return true; }
+bool UnmapView(const void*) {
+  return true;
+}
 
 void CloseFileHandle(FileHandle* handle) {
   if (!IsValidFileHandle(handle)) return;
@@ -104,7 +108,9 @@ bool ReadFileBytes(FileHandle* file, void* buffer, int n, int* count) {
   return true;
 }
 
-bool IsReadable(const char* path) { return access(path, R_OK) == 0; }
+bool IsReadable(const char* path) {
+  return access(path, R_OK) == 0;
+}
 
 struct DirHandle {
   DIR* dir;
@@ -125,8 +131,10 @@ DirHandle* DirFindFirst(const char* pattern, DirEntryInfo* info) {
   if (length >= sizeof(directory)) return nullptr;  // beyond the listing's limit
   memcpy(directory, pattern, length + 1);
   char* slash = strrchr(directory, '/');
-  if (slash) slash[1] = '\0';
-  else directory[0] = '\0';
+  if (slash)
+    slash[1] = '\0';
+  else
+    directory[0] = '\0';
   DIR* dir = opendir(directory[0] ? directory : ".");
   if (!dir) return nullptr;
   struct dirent* entry = readdir(dir);

@@ -21,7 +21,9 @@ bool GetWorkingDir(char* buffer, int size) {
   return true;
 }
 
-bool ChangeWorkingDir(const char* path) { return chdir(path) == 0; }
+bool ChangeWorkingDir(const char* path) {
+  return chdir(path) == 0;
+}
 
 void ExportVariable(const char* assignment) {
   const char* equals = strchr(assignment, '=');
@@ -37,11 +39,17 @@ void ExportVariable(const char* assignment) {
   free(name);
 }
 
-void InitLocale() { setlocale(LC_ALL, ""); }
+void InitLocale() {
+  setlocale(LC_ALL, "");
+}
 
-void* LibLoad(const char* path) { return dlopen(path, RTLD_LAZY); }
+void* LibLoad(const char* path) {
+  return dlopen(path, RTLD_LAZY);
+}
 
-void* LibSymbol(void* library, const char* name) { return dlsym(library, name); }
+void* LibSymbol(void* library, const char* name) {
+  return dlsym(library, name);
+}
 
 const char* LibLastError() {
   const char* text = dlerror();

@@ -11,7 +11,9 @@
 
 #include "platform/platform.h"
 
-int OpenAppendFile(const char* path) { return open(path, O_WRONLY | O_CREAT | O_APPEND, 0664); }
+int OpenAppendFile(const char* path) {
+  return open(path, O_WRONLY | O_CREAT | O_APPEND, 0664);
+}
 
 int StartCommandWithInput(const char* command, void** stream) {
   FILE* pipe = popen(command, "w");
@@ -19,9 +21,13 @@ int StartCommandWithInput(const char* command, void** stream) {
   return pipe ? fileno(pipe) : -1;
 }
 
-int DuplicateDescriptor(int fd) { return dup(fd); }
+int DuplicateDescriptor(int fd) {
+  return dup(fd);
+}
 
-bool ReplaceDescriptor(int target, int source) { return dup2(source, target) == target; }
+bool ReplaceDescriptor(int target, int source) {
+  return dup2(source, target) == target;
+}
 
 void CloseDescriptor(int fd) {
   if (fd >= 0) close(fd);
@@ -75,4 +81,6 @@ void DetachInstanceSegment(InstanceSegment* segment) {
   free(segment);
 }
 
-void SetEnvironmentVariable(const char* name, const char* value) { setenv(name, value, 1); }
+void SetEnvironmentVariable(const char* name, const char* value) {
+  setenv(name, value, 1);
+}
