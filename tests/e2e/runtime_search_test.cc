@@ -9,6 +9,9 @@
 namespace e2e {
 namespace {
 
+// The architecture directory of this build ("amd64" or "i386").
+#define ARCH LAUNCHER_ARCH_DIR
+
 class RuntimeSearchTest : public ::testing::Test {
  protected:
   void SetUp() override { MakeDirs(appDir_); }
@@ -59,10 +62,11 @@ TEST_F(RuntimeSearchTest, ApplicationRuntimeBesideTheExecutable) {
     const char* jreSetting;
     const char* libraryDir;
   } layouts[] = {
-      {nullptr, "jre/lib/amd64/server"},    // a runtime home, default "./jre/"
+      {nullptr, "jre/lib/" ARCH "/server"},  // a runtime home, default "./jre/"
       {nullptr, "jre/lib/server"},          // a JDK 9 or later runtime home
-      {"kit", "kit/jre/lib/amd64/client"},  // a development kit home
-      {"rt/bin", "rt/lib/amd64/server"},    // the bin directory of a runtime
+      {"kit", "kit/jre/lib/" ARCH "/client"},  // a development kit home
+      {"rt/bin", "rt/lib/" ARCH "/server"},  // the bin directory of a runtime
+      {"home", "home/lib/" ARCH "/server"},  // a runtime home without jre/
       {"lib", "lib/libjvm-dir"},            // a directory of type directories
       {"%APPLICATION_HOME%/direct", "direct"},
   };
@@ -82,16 +86,16 @@ TEST_F(RuntimeSearchTest, ApplicationRuntimeBesideTheExecutable) {
 }
 
 TEST_F(RuntimeSearchTest, VmSettingChoosesTheTypeDirectory) {
-  Install(appDir_ + "/jre/lib/amd64/client");
-  InstallDecoy(appDir_ + "/jre/lib/amd64/server");
+  Install(appDir_ + "/jre/lib/" ARCH "/client");
+  InstallDecoy(appDir_ + "/jre/lib/" ARCH "/server");
   EXPECT_EQ(Start(PackApp({"jre_order b", "vm client"})).status, 0);
   EXPECT_EQ(Start(PackApp({"jre_order b", "vm server"})).status, 2);
   // A type directory reached through a symbolic link is used only when vm names it.
   TempDir linked;
   appDir_ = linked / "app";
   Install(linked / "real/server");
-  MakeDirs(appDir_ + "/jre/lib/amd64");
-  ASSERT_EQ(symlink((linked / "real/server").c_str(), (appDir_ + "/jre/lib/amd64/server").c_str()),
+  MakeDirs(appDir_ + "/jre/lib/" ARCH);
+  ASSERT_EQ(symlink((linked / "real/server").c_str(), (appDir_ + "/jre/lib/" ARCH "/server").c_str()),
             0);
   EXPECT_EQ(Start(PackApp({"jre_order b"})).status, 1);
   EXPECT_EQ(Start(PackApp({"jre_order b", "vm server"})).status, 0);
@@ -110,7 +114,7 @@ TEST_F(RuntimeSearchTest, EnvironmentPrefersJreHomeOverJavaHome) {
 }
 
 TEST_F(RuntimeSearchTest, OrderLettersAreCaseInsensitiveAndUnknownOnesSkipped) {
-  Install(tmp_ / "home/jre/lib/amd64/server");
+  Install(tmp_ / "home/jre/lib/" ARCH "/server");
   std::string home = tmp_ / "home";
   EnvChanges env = {{"JAVA_HOME", home.c_str()}};
   EXPECT_EQ(Start(PackApp({"jre_order E"}), env).status, 0);
@@ -148,6 +152,18 @@ TEST_F(RuntimeSearchTest, JavaOnThePathThroughALinkChainAndABlankInTheName) {
   std::string loop = tmp_ / "loop";
   EXPECT_EQ(Start(exe, {{"PATH", loop.c_str()}}).status, 1);
 }
+
+#if defined(__i386__)
+TEST_F(RuntimeSearchTest, LibraryOfAnotherWordSizePrintsTheLoaderLineAndMessageTwo) {
+  std::string library = std::string(LAUNCHER_JDK_HOME) + "/lib/server/libjvm.so";
+  RunResult r = Start(PackApp({"jre_order c", "jvmdll " + library}));
+  EXPECT_EQ(r.status, 2);
+  std::vector<std::string> lines = Lines(r.err);
+  ASSERT_EQ(lines.size(), 2u) << r.err;
+  EXPECT_TRUE(Contains(lines[0], "wrong ELF class")) << lines[0];
+  EXPECT_EQ(lines[1], "Java Runtime Environment not valid.");
+}
+#endif
 
 }  // namespace
 }  // namespace e2e
