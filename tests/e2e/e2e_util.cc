@@ -241,7 +241,27 @@ std::string Pack(const std::string& output, const std::vector<std::string>& sett
   return output;
 }
 
+namespace {
+// True when the runtime at home has a JVM library of this build's word size.
+bool MatchesWordSize(const std::string& home) {
+  for (const char* sub :
+       {"/lib/server/libjvm.so", "/jre/lib/" LAUNCHER_ARCH_DIR "/server/libjvm.so"}) {
+    std::string header = ReadFile(home + sub).substr(0, 5);
+    if (header.size() == 5) return header[4] == (sizeof(void*) == 8 ? 2 : 1);
+  }
+  return false;
+}
+}  // namespace
+
 std::vector<std::string> InstalledJdks() {
+  std::vector<std::string> homes = InstalledJdkCandidates();
+  homes.erase(std::remove_if(homes.begin(), homes.end(),
+                             [](const std::string& h) { return !MatchesWordSize(h); }),
+              homes.end());
+  return homes;
+}
+
+std::vector<std::string> InstalledJdkCandidates() {
   std::vector<std::string> homes = {LAUNCHER_JDK_HOME};
   char resolved[4096];
   std::set<std::string> seen;

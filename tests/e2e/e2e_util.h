@@ -76,6 +76,8 @@ std::string Pack(const std::string& output, const std::vector<std::string>& sett
                  const std::string& jar, const std::vector<std::string>& extra = {});
 
 // The JDK homes of this machine (the build's JDK first, then the others below /usr/lib/jvm).
+std::vector<std::string> InstalledJdkCandidates();
+// Those whose JVM library this build can load (same word size).
 std::vector<std::string> InstalledJdks();
 
 }  // namespace e2e

@@ -62,12 +62,12 @@ TEST_F(RuntimeSearchTest, ApplicationRuntimeBesideTheExecutable) {
     const char* jreSetting;
     const char* libraryDir;
   } layouts[] = {
-      {nullptr, "jre/lib/" ARCH "/server"},  // a runtime home, default "./jre/"
-      {nullptr, "jre/lib/server"},          // a JDK 9 or later runtime home
+      {nullptr, "jre/lib/" ARCH "/server"},    // a runtime home, default "./jre/"
+      {nullptr, "jre/lib/server"},             // a JDK 9 or later runtime home
       {"kit", "kit/jre/lib/" ARCH "/client"},  // a development kit home
-      {"rt/bin", "rt/lib/" ARCH "/server"},  // the bin directory of a runtime
-      {"home", "home/lib/" ARCH "/server"},  // a runtime home without jre/
-      {"lib", "lib/libjvm-dir"},            // a directory of type directories
+      {"rt/bin", "rt/lib/" ARCH "/server"},    // the bin directory of a runtime
+      {"home", "home/lib/" ARCH "/server"},    // a runtime home without jre/
+      {"lib", "lib/libjvm-dir"},               // a directory of type directories
       {"%APPLICATION_HOME%/direct", "direct"},
   };
   for (const Layout& layout : layouts) {
@@ -95,8 +95,8 @@ TEST_F(RuntimeSearchTest, VmSettingChoosesTheTypeDirectory) {
   appDir_ = linked / "app";
   Install(linked / "real/server");
   MakeDirs(appDir_ + "/jre/lib/" ARCH);
-  ASSERT_EQ(symlink((linked / "real/server").c_str(), (appDir_ + "/jre/lib/" ARCH "/server").c_str()),
-            0);
+  ASSERT_EQ(
+      symlink((linked / "real/server").c_str(), (appDir_ + "/jre/lib/" ARCH "/server").c_str()), 0);
   EXPECT_EQ(Start(PackApp({"jre_order b"})).status, 1);
   EXPECT_EQ(Start(PackApp({"jre_order b", "vm server"})).status, 0);
 }
