@@ -71,8 +71,9 @@ int JoinPath(const char* base, const char* path, char* out, int outSize) {
 
 void ForceWorkingDirectory(const char* directory) {
   char buffer[4096];
-  int length = JoinPath(pldr->appHome.CStr(), directory, buffer, kMaxPathBuffer);
-  if (length >= 1 && length <= kMaxPathBuffer - 1) ChangeWorkingDir(buffer);
+  int length = JoinPath(pldr->appHome.CStr(), directory, buffer, sizeof(buffer));
+  // The Windows layer turns the joined path into a full path before it changes to it.
+  if (length >= 1 && length <= static_cast<int>(sizeof(buffer)) - 1) ChangeWorkingDir(buffer);
 }
 
 namespace {

@@ -85,11 +85,14 @@ MyCString GetMessageText(unsigned long number) {
       return MyCString(g_overrides->texts.GetAt(static_cast<int>(pairs[i + 1])));
     }
   }
-  const char* builtIn = LookUpBuiltInMessage(number);
-  if (builtIn) return MyCString(builtIn);
-  MyCString decimal;
-  decimal.Format("%lu", number);
-  return decimal;
+  return BuiltInMessageText(number);
+}
+
+const char* LookUpBuiltInMessage(unsigned long number) {
+  for (int i = 0; i < 100 && msgTable[i].number != 0; ++i) {
+    if (msgTable[i].number == number) return msgTable[i].text;
+  }
+  return nullptr;
 }
 
 void ReportMessage(unsigned long number) {

@@ -23,11 +23,8 @@ void CJvmSession::AddOption(const char* text) {
 }
 
 int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
-  library = LibLoad(libraryPath);
-  if (!library) {
-    fprintf(stderr, "%s\n", LibLastError());
-    return 2;
-  }
+  library = LoadJvmLibrary(libraryPath);
+  if (!library) return 2;
   CreateJavaVMProc create =
       reinterpret_cast<CreateJavaVMProc>(LibSymbol(library, "JNI_CreateJavaVM"));
   if (!create) {

@@ -1,13 +1,14 @@
 #include "jvm/splash.h"
 
+#include <jni.h>
+
 #include "platform/platform.h"
 #include "runtime/runtime_search.h"
-#include "settings/payload.h"
 #include "settings/settings_loader.h"
 
 namespace {
-typedef int (*SplashInitProc)();
-typedef int (*SplashLoadMemoryProc)(void* data, int size);
+typedef int(JNICALL* SplashInitProc)();
+typedef int(JNICALL* SplashLoadMemoryProc)(void* data, int size);
 }  // namespace
 
 MyCString FindSplashLibrary(CSettingsLoader* loader) {
@@ -25,23 +26,17 @@ MyCString FindSplashLibrary(CSettingsLoader* loader) {
 }
 
 void ShowSplash(const char* libraryPath, const char* exePath) {
-  int trailerEnd = pldr ? pldr->trailerEnd : -1;
-  PayloadView view(exePath);
-  int offset = 0, length = 0;
-  bool hasImage = trailerEnd >= 0 && view.SplashBlock(trailerEnd, &offset, &length);
-
-  void* library = LibLoad(libraryPath);
-  if (!library && hasImage && pldr) {
-    // A current runtime's splash library needs the JVM library, which its own search path
-    // cannot find; loading the JVM library first lets the second attempt succeed.
-    MyCString jvm = FindJavaRuntime(pldr);
-    if (!jvm.IsEmpty() && LibLoad(jvm.CStr())) library = LibLoad(libraryPath);
-  }
-  if (!library) return;
-  SplashInitProc init = reinterpret_cast<SplashInitProc>(LibSymbol(library, "SplashInit"));
+  SplashImage image = {nullptr, 0, nullptr};
+  bool hasImage = OpenSplashImage(exePath, &image);
+  void* library = LoadSplashLibrary(libraryPath, hasImage);
+  SplashInitProc init =
+      library ? reinterpret_cast<SplashInitProc>(LibSymbol(library, "SplashInit")) : nullptr;
   SplashLoadMemoryProc load =
-      reinterpret_cast<SplashLoadMemoryProc>(LibSymbol(library, "SplashLoadMemory"));
-  if (!init || !load || !hasImage) return;
-  init();
-  load(const_cast<unsigned char*>(view.Bytes()) + offset, length);
+      library ? reinterpret_cast<SplashLoadMemoryProc>(LibSymbol(library, "SplashLoadMemory"))
+              : nullptr;
+  if (init && load && hasImage) {
+    init();
+    load(const_cast<unsigned char*>(image.bytes), image.length);
+  }
+  CloseSplashImage(&image);
 }

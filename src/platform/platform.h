@@ -72,6 +72,9 @@ void InitLocale();
 
 // Loads a library with lazy binding; null on failure.
 void* LibLoad(const char* path);
+// Loads the JVM library; on failure writes the system's reason as one line to standard error
+// and returns null.
+void* LoadJvmLibrary(const char* path);
 void* LibSymbol(void* library, const char* name);
 // The loader's text for the last failure (never null).
 const char* LibLastError();
@@ -102,15 +105,18 @@ int ReadSymbolicLink(const char* path, char* target, int size);
 
 // ---- Standard streams ----------------------------------------------------------------------
 
-// Opens path write-only for appending, creating it with mode 0664; -1 on failure.
-int OpenAppendFile(const char* path);
-// Starts command through the system shell with a pipe to its standard input; returns the
-// pipe's descriptor (and the stream in *stream), or -1 when it does not start.
-int StartCommandWithInput(const char* command, void** stream);
-int DuplicateDescriptor(int fd);
-// Makes target a duplicate of source.
-bool ReplaceDescriptor(int target, int source);
-void CloseDescriptor(int fd);
+// Redirection targets are operating-system descriptors or handles, -1 when invalid.
+typedef intptr_t StreamTarget;
+const StreamTarget kNoStreamTarget = -1;
+// Opens path for appending (created when missing); stream receives a C stream on it, if any.
+StreamTarget OpenAppendTarget(const char* path, void** stream);
+// Starts command through the system shell with a pipe to its standard input.
+StreamTarget StartCommandTarget(const char* command, void** stream);
+// Points standard output (1) or standard error (2) at target and returns what it was before.
+StreamTarget ReplaceStandardStream(int which, StreamTarget target, void* stream);
+// Gives a standard stream back what ReplaceStandardStream returned.
+void RestoreStandardStream(int which, StreamTarget saved);
+void CloseStreamTarget(StreamTarget target);
 
 // ---- Single instance ---------------------------------------------------------------------
 

@@ -5,21 +5,21 @@
 #include "platform/platform.h"
 
 CStdRedir::CStdRedirTarget::CStdRedirTarget(const char* text)
-    : descriptor(-1), name(text), commandStream(nullptr) {
+    : descriptor(kNoStreamTarget), name(text), commandStream(nullptr) {
   if (text[0] == '|') {
-    descriptor = StartCommandWithInput(text + 1, &commandStream);
+    descriptor = StartCommandTarget(text + 1, &commandStream);
   } else {
-    descriptor = OpenAppendFile(text);
+    descriptor = OpenAppendTarget(text, &commandStream);
   }
 }
 
-// The command's pipe is closed by descriptor only, so the command is never waited for.
+// A command's pipe is closed by its descriptor only, so the command is never waited for.
 CStdRedir::CStdRedirTarget::~CStdRedirTarget() {
-  if (descriptor != -1) CloseDescriptor(descriptor);
+  if (descriptor != kNoStreamTarget) CloseStreamTarget(descriptor);
   name.Release();
 }
 
-CStdRedir::CStdRedir() : savedStdout(-1), savedStderr(-1) {}
+CStdRedir::CStdRedir() : savedStdout(kNoStreamTarget), savedStderr(kNoStreamTarget) {}
 
 CStdRedir::~CStdRedir() {
   // Output still buffered by the C library belongs to the redirected destinations.
@@ -27,14 +27,8 @@ CStdRedir::~CStdRedir() {
   fflush(stderr);
   for (int i = 0; i < targets.GetLength(); ++i) delete targets.GetData()[i];
   targets.Release();
-  if (savedStdout != -1) {
-    ReplaceDescriptor(1, savedStdout);
-    CloseDescriptor(savedStdout);
-  }
-  if (savedStderr != -1) {
-    ReplaceDescriptor(2, savedStderr);
-    CloseDescriptor(savedStderr);
-  }
+  if (savedStdout != kNoStreamTarget) RestoreStandardStream(1, savedStdout);
+  if (savedStderr != kNoStreamTarget) RestoreStandardStream(2, savedStderr);
 }
 
 CStdRedir::CStdRedirTarget* CStdRedir::GetTarget(const char* text) {
@@ -56,10 +50,8 @@ void CStdRedir::RedirectStderr(const char* text) {
   Redirect(2, &savedStderr, text);
 }
 
-void CStdRedir::Redirect(int stream, int* saved, const char* text) {
-  int descriptor = GetTarget(text)->descriptor;
-  if (descriptor == -1 || *saved != -1) return;
-  fflush(stream == 1 ? stdout : stderr);
-  *saved = DuplicateDescriptor(stream);
-  ReplaceDescriptor(stream, descriptor);
+void CStdRedir::Redirect(int stream, StreamTarget* saved, const char* text) {
+  CStdRedirTarget* target = GetTarget(text);
+  if (target->descriptor == kNoStreamTarget || *saved != kNoStreamTarget) return;
+  *saved = ReplaceStandardStream(stream, target->descriptor, target->commandStream);
 }

@@ -3,6 +3,7 @@
 #define LAUNCHER_SERVICES_STD_REDIR_H_
 
 #include "core/buffer.h"
+#include "platform/platform.h"
 
 class CStdRedir {
  public:
@@ -14,7 +15,7 @@ class CStdRedir {
     CStdRedirTarget(const CStdRedirTarget&) = delete;
     CStdRedirTarget& operator=(const CStdRedirTarget&) = delete;
 
-    int descriptor;  // -1 when the target could not be opened
+    StreamTarget descriptor;  // kNoStreamTarget when the target could not be opened
     MyCString name;
     void* commandStream;
   };
@@ -31,11 +32,11 @@ class CStdRedir {
   void RedirectStderr(const char* text);
 
  private:
-  void Redirect(int stream, int* saved, const char* text);
+  void Redirect(int stream, StreamTarget* saved, const char* text);
 
   CBufferT<CStdRedirTarget*> targets;
-  int savedStdout;
-  int savedStderr;
+  StreamTarget savedStdout;
+  StreamTarget savedStderr;
 };
 
 // The process-wide redirector (created before main, restored at exit).

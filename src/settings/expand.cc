@@ -22,6 +22,7 @@ bool HasHighByte(const char* s) {
 const char* LookUp(const MyCString& name) {
   const char* found = getenv(name.CStr());
   if (!found && pldr) found = pldr->GetLauncherVariable(name.CStr());
+  if (!found) found = ResolvePlatformReference(name.CStr());
   return found;
 }
 

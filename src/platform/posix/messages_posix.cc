@@ -1,9 +1,10 @@
 // Built-in message texts of the Linux build come from the table compiled into the launcher.
 #include "app/messages.h"
 
-const char* LookUpBuiltInMessage(unsigned long number) {
-  for (int i = 0; i < 100 && msgTable[i].number != 0; ++i) {
-    if (msgTable[i].number == number) return msgTable[i].text;
-  }
-  return nullptr;
+MyCString BuiltInMessageText(unsigned long number) {
+  const char* text = LookUpBuiltInMessage(number);
+  if (text) return MyCString(text);
+  MyCString decimal;
+  decimal.Format("%lu", number);
+  return decimal;
 }

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -45,6 +46,15 @@ void InitLocale() {
 
 void* LibLoad(const char* path) {
   return dlopen(path, RTLD_LAZY);
+}
+
+void* LoadJvmLibrary(const char* path) {
+  void* library = dlopen(path, RTLD_LAZY);
+  if (!library) {
+    fprintf(stderr, "%s\n", LibLastError());
+    fflush(stderr);
+  }
+  return library;
 }
 
 void* LibSymbol(void* library, const char* name) {

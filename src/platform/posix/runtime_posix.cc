@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "runtime/library_probe.h"
 #include "runtime/runtime_search.h"
+#include "settings/expand.h"
 
 #ifndef LAUNCHER_ARCH_DIR
 #define LAUNCHER_ARCH_DIR "amd64"
@@ -64,6 +65,10 @@ MyCString SystemRuntime(CSettingsLoader* loader) {
 }
 
 }  // namespace
+
+const char* ResolvePlatformReference(const char*) {
+  return nullptr;
+}
 
 MyCString SearchPlatformRuntime(char letter, CSettingsLoader* loader) {
   if (letter == 's') return SystemRuntime(loader);

@@ -11,26 +11,32 @@
 
 #include "platform/platform.h"
 
-int OpenAppendFile(const char* path) {
-  return open(path, O_WRONLY | O_CREAT | O_APPEND, 0664);
+StreamTarget OpenAppendTarget(const char* path, void** stream) {
+  *stream = nullptr;
+  return open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0664);
 }
 
-int StartCommandWithInput(const char* command, void** stream) {
+StreamTarget StartCommandTarget(const char* command, void** stream) {
   FILE* pipe = popen(command, "w");
   *stream = pipe;
   return pipe ? fileno(pipe) : -1;
 }
 
-int DuplicateDescriptor(int fd) {
-  return dup(fd);
+StreamTarget ReplaceStandardStream(int which, StreamTarget target, void*) {
+  fflush(which == 1 ? stdout : stderr);
+  int saved = dup(which);
+  dup2(static_cast<int>(target), which);
+  return saved;
 }
 
-bool ReplaceDescriptor(int target, int source) {
-  return dup2(source, target) == target;
+void RestoreStandardStream(int which, StreamTarget saved) {
+  fflush(which == 1 ? stdout : stderr);
+  dup2(static_cast<int>(saved), which);
+  close(static_cast<int>(saved));
 }
 
-void CloseDescriptor(int fd) {
-  if (fd >= 0) close(fd);
+void CloseStreamTarget(StreamTarget target) {
+  if (target >= 0) close(static_cast<int>(target));
 }
 
 struct InstanceSegment {
