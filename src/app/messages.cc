@@ -1,5 +1,6 @@
 #include "app/messages.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,9 +38,7 @@ void ReleaseOverrides() {
   g_overrides = nullptr;
 }
 
-void BuildOverrides() {
-  g_overrides = new OverrideCache();
-  atexit(ReleaseOverrides);
+void FillOverrides(OverrideCache* cache) {
   if (!pldr) return;
   MyCStringArray values;
   pldr->GetSetting("message", CSettingsLoader::EnumCommonCallback, &values, false, true);
@@ -48,14 +47,21 @@ void BuildOverrides() {
     const char* equals = strchr(value, '=');
     if (!equals) continue;
     long number = strtol(value, nullptr, 10);
-    if (number < 1) continue;
+    // A number the pair list cannot hold would otherwise wrap onto a small one.
+    if (number < 1 || static_cast<unsigned long>(number) > UINT_MAX) continue;
     MyCString text = UnescapeMessageText(equals + 1);
-    g_overrides->pairs.AppendOne(static_cast<unsigned int>(number));
-    g_overrides->pairs.AppendOne(static_cast<unsigned int>(g_overrides->texts.GetCount()));
-    g_overrides->texts.Add(text.CStr(), text.GetLength());
+    cache->pairs.AppendOne(static_cast<unsigned int>(number));
+    cache->pairs.AppendOne(static_cast<unsigned int>(cache->texts.GetCount()));
+    cache->texts.Add(text.CStr(), text.GetLength());
   }
-  g_overrides->pairs.AppendOne(0);
-  g_overrides->pairs.AppendOne(0);
+  cache->pairs.AppendOne(0);
+  cache->pairs.AppendOne(0);
+}
+
+void BuildOverrides() {
+  g_overrides = new OverrideCache();
+  atexit(ReleaseOverrides);
+  FillOverrides(g_overrides);
 }
 
 }  // namespace
@@ -93,6 +99,14 @@ const char* LookUpBuiltInMessage(unsigned long number) {
     if (msgTable[i].number == number) return msgTable[i].text;
   }
   return nullptr;
+}
+
+void ReloadMessageOverridesForTesting() {
+  GetMessageText(0);  // the cache and its release at exit exist from here on
+  OverrideCache* fresh = new OverrideCache();
+  FillOverrides(fresh);
+  delete g_overrides;
+  g_overrides = fresh;
 }
 
 void ReportMessage(unsigned long number) {

@@ -8,6 +8,8 @@
 MyCString GetMessageText(unsigned long number);
 // Writes the message text and a line feed to standard error.
 void ReportMessage(unsigned long number);
+// Builds the override cache again from the settings pldr holds now (tests and fuzzing).
+void ReloadMessageOverridesForTesting();
 // Resolves \r, \n, \t and backslash-escaped characters of an override text.
 MyCString UnescapeMessageText(const char* text);
 // Fills the "%s" places of a version message (6 or 12) with the JVM version, the lower and the

@@ -132,6 +132,6 @@ int IncrementInstanceCounter(InstanceSegment* segment);
 // Detaches the segment and removes it when this was its last user.
 void DetachInstanceSegment(InstanceSegment* segment);
 // Sets an environment variable, replacing any value.
-void SetEnvironmentVariable(const char* name, const char* value);
+void PublishEnvironmentVariable(const char* name, const char* value);
 
 #endif  // LAUNCHER_PLATFORM_PLATFORM_H_

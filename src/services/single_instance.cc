@@ -30,7 +30,7 @@ CProcessAnchor::CProcessAnchor() : block(nullptr), owned(false) {
   snprintf(name, sizeof(name), "KEYSHM%08X", OwnKey());
   snprintf(value, sizeof(value), "%lX",
            static_cast<unsigned long>(reinterpret_cast<uintptr_t>(block)));
-  SetEnvironmentVariable(name, value);
+  PublishEnvironmentVariable(name, value);
 }
 
 CProcessAnchor::~CProcessAnchor() {

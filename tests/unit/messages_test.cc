@@ -42,6 +42,7 @@ class MessagesTest : public ::testing::Test {
         "message 15=a\\tb\\\\c\\qd\\re",
         "message 20 = spaced",
         "message  +16x=signed",
+        "message 4294967305=wraps onto nine in 32 bits",
     }));
     loader.DecodeSettingsText(packaged.data(), static_cast<int>(packaged.size()));
     pldr = &loader;
@@ -81,7 +82,7 @@ TEST_F(MessagesTest, BuiltInTextsAndNumbers) {
       {8, "The main startup class is not valid, main method missing."},
       {10, "Error"},
       {0, "0"},  // values with number 0, letters or no '=' are ignored
-      {9, "9"},
+      {9, "9"},  // 4294967305 is no number of the pair list either
       {14, "14"},
       {4294967291ul, "4294967291"},  // -5 must not come back as a large number
       {4294967295ul, "4294967295"},

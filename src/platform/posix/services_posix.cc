@@ -87,6 +87,6 @@ void DetachInstanceSegment(InstanceSegment* segment) {
   free(segment);
 }
 
-void SetEnvironmentVariable(const char* name, const char* value) {
+void PublishEnvironmentVariable(const char* name, const char* value) {
   setenv(name, value, 1);
 }

@@ -1,0 +1,197 @@
+// Process state, library loading, the JVM thread and interrupts over the Windows API and the
+// C runtime.
+#include <process.h>
+#include <windows.h>
+
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/buffer.h"
+#include "platform/platform.h"
+#include "platform/windows/windows_internal.h"
+
+bool GetWorkingDir(char* buffer, int size) {
+  DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(size), buffer);
+  if (n == 0 || n >= static_cast<DWORD>(size)) {
+    if (size > 0) buffer[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+// The joined path becomes a full path first; only one of 1 to 259 characters is entered.
+bool ChangeWorkingDir(const char* path) {
+  char full[MAX_PATH];
+  DWORD n = GetFullPathNameA(path, MAX_PATH, full, nullptr);
+  if (n < 1 || n > MAX_PATH - 1) return false;
+  return SetCurrentDirectoryA(full) != 0;
+}
+
+// The whole value goes to the C runtime, which removes the variable when nothing follows '='.
+void ExportVariable(const char* assignment) {
+  if (strchr(assignment, '=')) _putenv(assignment);
+}
+
+void InitLocale() {
+  setlocale(LC_ALL, "");
+}
+
+namespace {
+
+// A missing dependent library or an unready drive makes a load fail instead of opening a
+// system dialog; the mode stays in force for the rest of the process.
+void QuietErrorMode() {
+  UINT previous = SetErrorMode(0);
+  SetErrorMode(previous | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+// Appends ";" and directory to the end of PATH.
+void AppendToPath(const char* directory) {
+  const char* path = getenv("PATH");
+  MyCString assignment("PATH=");
+  assignment.AppendStr(path ? path : "");
+  assignment.AppendOne(';');
+  assignment.AppendStr(directory);
+  _putenv(assignment.CStr());
+}
+
+MyCString DirectoryPart(const char* path) {
+  int cut = 0;
+  for (int i = 0; path[i]; ++i) {
+    if (path[i] == '/' || path[i] == '\\') cut = i + 1;
+  }
+  return MyCString(path, cut);
+}
+
+// Writes the system's text for the last error, with "%1" replaced by the library's path.
+void ReportLoadError(const char* libraryPath) {
+  DWORD error = GetLastError();
+  char* text = nullptr;
+  FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0x0400, reinterpret_cast<char*>(&text), 0, nullptr);
+  MyCString line;
+  for (const char* p = text ? text : ""; *p; ++p) {
+    if (p[0] == '%' && p[1] == '1') {
+      line.AppendStr(libraryPath);
+      ++p;
+    } else {
+      line.AppendOne(*p);
+    }
+  }
+  fprintf(stderr, "%s\n", line.CStr());
+  fflush(stderr);
+  if (text) LocalFree(text);
+}
+
+}  // namespace
+
+void* LibLoad(const char* path) {
+  QuietErrorMode();
+  return reinterpret_cast<void*>(LoadLibraryA(path));
+}
+
+void* LoadJvmLibrary(const char* path) {
+  void* library = LibLoad(path);
+  if (library) return library;
+  // The libraries the JVM library depends on lie in the runtime's bin directory.
+  MyCString directory = DirectoryPart(path);
+  directory.AppendStr("..");
+  AppendToPath(directory.CStr());
+  library = reinterpret_cast<void*>(LoadLibraryA(path));
+  if (!library) ReportLoadError(path);
+  return library;
+}
+
+void* LoadLibraryWithPathRetry(const char* path) {
+  void* library = LibLoad(path);
+  if (library) return library;
+  AppendToPath(DirectoryPart(path).CStr());
+  return reinterpret_cast<void*>(LoadLibraryA(path));
+}
+
+void* LibSymbol(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+const char* LibLastError() {
+  return "";
+}
+
+void LibClose(void* library) {
+  if (library) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+namespace {
+
+struct ThreadStart {
+  ThreadProc procedure;
+  void* argument;
+};
+
+unsigned __stdcall ThreadMain(void* raw) {
+  ThreadStart* start = static_cast<ThreadStart*>(raw);
+  return static_cast<unsigned>(start->procedure(start->argument));
+}
+
+}  // namespace
+
+bool RunThreadAndJoin(ThreadProc procedure, long stackSize, void* argument, int* result) {
+  ThreadStart start{procedure, argument};
+  unsigned size = stackSize > 0 ? static_cast<unsigned>(stackSize) : 0;
+  uintptr_t thread =
+      _beginthreadex(nullptr, size, ThreadMain, &start, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (!thread) thread = _beginthreadex(nullptr, size, ThreadMain, &start, 0, nullptr);
+  if (!thread) return false;
+  HANDLE handle = reinterpret_cast<HANDLE>(thread);
+  WaitForSingleObject(handle, INFINITE);
+  DWORD code = 0;
+  GetExitCodeThread(handle, &code);
+  CloseHandle(handle);
+  *result = static_cast<int>(code);
+  return true;
+}
+
+namespace {
+
+void (*g_onSignal)(int) = nullptr;
+void (*g_savedInterrupt)(int) = SIG_DFL;
+void (*g_savedTerminate)(int) = SIG_DFL;
+
+// The C runtime delivers a console interrupt on a thread of its own, not inside an
+// asynchronous handler, so the work can be done right here.
+void OnSignalHere(int signalNumber) {
+  signal(signalNumber, OnSignalHere);
+  if (g_onSignal) g_onSignal(signalNumber);
+}
+
+}  // namespace
+
+void StartSignalForwarding(void (*onSignal)(int)) {
+  g_onSignal = onSignal;
+  g_savedInterrupt = signal(SIGINT, OnSignalHere);
+  g_savedTerminate = signal(SIGTERM, OnSignalHere);
+}
+
+void ApplySavedDisposition(int signalNumber) {
+  void (*saved)(int) = signalNumber == SIGINT    ? g_savedInterrupt
+                       : signalNumber == SIGTERM ? g_savedTerminate
+                                                 : SIG_IGN;
+  if (saved == SIG_DFL) {
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+  } else if (saved != SIG_IGN && saved != SIG_ERR) {
+    saved(signalNumber);
+  }
+}
+
+bool FindProgramOnPath(const char*, char*, int) {
+  return false;
+}
+
+int ReadSymbolicLink(const char*, char*, int) {
+  return -1;
+}

@@ -1,0 +1,283 @@
+// launcher-console.exe driven as a child process under the same Windows (or wine), with the
+// test JVM library as its "jvm.dll".
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string WindowsPath(const std::string& path) {
+  if (path.size() > 1 && path[1] == ':') return path;
+  std::string converted = "Z:" + path;
+  for (char& c : converted) {
+    if (c == '/') c = '\\';
+  }
+  return converted;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string Le32(unsigned v) {
+  return std::string{char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF),
+                     char((v >> 24) & 0xFF)};
+}
+
+// A Windows executable: the image, the archive size written after the marker, then the
+// settings text, its length, the 16-byte field and an empty zip archive.
+void Pack(const std::string& image, const std::string& output,
+          const std::vector<std::string>& settings) {
+  std::string bytes = ReadAll(WindowsPath(image));
+  size_t marker = bytes.find("@@ZIP-SIZE-FIELD");
+  ASSERT_NE(marker, std::string::npos);
+  std::string zip = "PK\x05\x06" + std::string(18, '\0');
+  bytes.replace(marker + 16, 8, Le32(static_cast<unsigned>(zip.size())) + std::string(4, '\0'));
+  std::string text = "\xEF\xBB\xBF";
+  for (const auto& line : settings) text += line + "\r\n";
+  text.push_back('\0');
+  bytes += text + Le32(static_cast<unsigned>(text.size())) + std::string(16, '\0') + zip;
+  WriteAll(output, bytes);
+}
+
+std::string WithoutCarriageReturns(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
+}
+
+struct Result {
+  DWORD status = 0;
+  std::string out, err;
+};
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+class Child {
+ public:
+  Child(const std::string& commandLine, const Env& env, const std::string& cwd) {
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    CreatePipe(&outRead, &outWrite, &inherit, 0);
+    CreatePipe(&errRead, &errWrite, &inherit, 0);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    for (const auto& e : env) SetEnvironmentVariableA(e.first.c_str(), e.second.c_str());
+    STARTUPINFOA start = {};
+    start.cb = sizeof(start);
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    start.hStdOutput = outWrite;
+    start.hStdError = errWrite;
+    std::string line = commandLine;
+    started_ = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                              cwd.empty() ? nullptr : cwd.c_str(), &start, &info_);
+    for (const auto& e : env) SetEnvironmentVariableA(e.first.c_str(), nullptr);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    outReader_ = std::thread(Drain, outRead, &out_);
+    errReader_ = std::thread(Drain, errRead, &err_);
+  }
+  ~Child() {
+    if (started_) {
+      TerminateProcess(info_.hProcess, 255);
+      Wait();
+    }
+  }
+  Result Wait() {
+    Result r;
+    if (started_) {
+      WaitForSingleObject(info_.hProcess, 120000);
+      GetExitCodeProcess(info_.hProcess, &r.status);
+      CloseHandle(info_.hProcess);
+      CloseHandle(info_.hThread);
+      started_ = false;
+    }
+    if (outReader_.joinable()) outReader_.join();
+    if (errReader_.joinable()) errReader_.join();
+    // The C runtime writes text-mode line ends; compare texts with plain line feeds.
+    r.out = WithoutCarriageReturns(out_);
+    r.err = WithoutCarriageReturns(err_);
+    return r;
+  }
+  void Kill() { TerminateProcess(info_.hProcess, 255); }
+
+ private:
+  static void Drain(HANDLE pipe, std::string* into) {
+    char buffer[4096];
+    DWORD n;
+    while (ReadFile(pipe, buffer, sizeof(buffer), &n, nullptr) && n > 0) into->append(buffer, n);
+    CloseHandle(pipe);
+  }
+
+  PROCESS_INFORMATION info_ = {};
+  BOOL started_ = FALSE;
+  std::string out_, err_;
+  std::thread outReader_, errReader_;
+};
+
+class WindowsLauncherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char base[MAX_PATH];
+    GetTempPathA(MAX_PATH, base);
+    dir_ = std::string(base) + "launcher-e2e-" + std::to_string(GetTickCount64()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    CreateDirectoryA(dir_.c_str(), nullptr);
+    CreateDirectoryA((dir_ + "\\app").c_str(), nullptr);
+    CopyFileA(WindowsPath(TESTJVM_DLL).c_str(), (dir_ + "\\app\\jvm.dll").c_str(), FALSE);
+    log_ = dir_ + "\\jvm.log";
+  }
+
+  std::string PackApp(std::vector<std::string> settings, const std::string& name = "app.exe",
+                      const std::string& image = LAUNCHER_EXE) {
+    settings.insert(settings.begin(), "mainclass test.Main");
+    bool hasLibrary = false;
+    for (const auto& s : settings)
+      hasLibrary |= s.rfind("jvmdll", 0) == 0 || s.rfind("jre_order", 0) == 0;
+    if (!hasLibrary) settings.push_back("jvmdll jvm.dll");
+    std::string exe = dir_ + "\\app\\" + name;
+    Pack(image, exe, settings);
+    return exe;
+  }
+
+  Result Start(const std::string& exe, const std::string& args = "", Env env = {}) {
+    env.push_back({"TESTJVM_LOG", log_});
+    Child child("\"" + exe + "\"" + (args.empty() ? "" : " " + args), env, dir_);
+    return child.Wait();
+  }
+
+  std::vector<std::string> LogLines(const std::string& prefix) {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadAll(log_));
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+    }
+    return lines;
+  }
+
+  std::string dir_;
+  std::string log_;
+};
+
+TEST_F(WindowsLauncherTest, OptionsClassPathAndArgumentsReachTheJvm) {
+  std::string exe = PackApp({"option -Dx=1", "classpath a.jar;;b.jar", "argv -v \"two words\""});
+  Result r = Start(exe, "c \"d e\"", {{"CLASSPATH", "env.jar"}});
+  ASSERT_EQ(r.status, 0u) << r.err;
+  std::string app = dir_ + "\\app\\";
+  std::vector<std::string> expected = {
+      "option -Dx=1",
+      "option -Djava.class.path=" + exe + ";" + app + "a.jar;" + app + "b.jar;env.jar",
+      "option -Dksl.app.path=" + exe, "option -Dapplication.home=" + app};
+  EXPECT_EQ(LogLines("option "), expected);
+  std::vector<std::string> args = {"main argc=4", "arg[0] 002d 0076",
+                                   "arg[1] 0074 0077 006f 0020 0077 006f 0072 0064 0073",
+                                   "arg[2] 0063", "arg[3] 0064 0020 0065"};
+  std::vector<std::string> got = LogLines("main ");
+  for (const auto& line : LogLines("arg[")) got.push_back(line);
+  EXPECT_EQ(got, args);
+}
+
+TEST_F(WindowsLauncherTest, ExitStatusesAndEntryPoints) {
+  EXPECT_EQ(Start(PackApp({}), "", {{"TESTJVM_EXIT", "7"}}).status, 7u);
+  EXPECT_EQ(Start(PackApp({}), "", {{"TESTJVM_FAIL_CREATE", "1"}}).status, 4u);
+  CopyFileA(WindowsPath(TESTJVM_IMPL_DLL).c_str(), (dir_ + "\\app\\impl.dll").c_str(), FALSE);
+  EXPECT_EQ(Start(PackApp({"jvmdll impl.dll"}, "impl.exe")).status, 0u);
+}
+
+TEST_F(WindowsLauncherTest, MessagesComeFromTheStringTableOrTheOverrides) {
+  Result none = Start(PackApp({"jre_order i"}));
+  EXPECT_EQ(none.status, 1u);
+  EXPECT_EQ(none.err, "Java Runtime Environment not found.\n");
+  Result custom =
+      Start(PackApp({"jre_order i", "message 1=No Java here,\\ninstall one."}, "c.exe"));
+  EXPECT_EQ(custom.status, 1u);
+  EXPECT_EQ(custom.err, "No Java here,\ninstall one.\n");
+}
+
+TEST_F(WindowsLauncherTest, UnloadableLibraryPrintsTheSystemTextThenMessageTwo) {
+  WriteAll(dir_ + "\\app\\bad.dll", "not a library");
+  Result r = Start(PackApp({"jvmdll bad.dll"}));
+  EXPECT_EQ(r.status, 2u);
+  EXPECT_TRUE(Contains(r.err, dir_ + "\\app\\bad.dll")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "\nJava Runtime Environment not valid.\n")) << r.err;
+}
+
+TEST_F(WindowsLauncherTest, InstanceMutexRefusesASecondStartOfTheSameFile) {
+  std::string exe = PackApp({"singleinstance True"});
+  Child first("\"" + exe + "\"", {{"TESTJVM_MAIN_SLEEP_MS", "20000"}, {"TESTJVM_PRINT", "ready"}},
+              dir_);
+  Sleep(3000);
+  Result second = Start(exe);
+  EXPECT_EQ(second.status, 11u);
+  EXPECT_EQ(second.err, "There is already an instance of this program running.\n");
+  // A copy at another path has a mutex of its own.
+  std::string copy = dir_ + "\\copy.exe";
+  CopyFileA(exe.c_str(), copy.c_str(), FALSE);
+  CopyFileA((dir_ + "\\app\\jvm.dll").c_str(), (dir_ + "\\jvm.dll").c_str(), FALSE);
+  EXPECT_EQ(Start(copy).status, 0u);
+  first.Kill();
+}
+
+TEST_F(WindowsLauncherTest, RedirectionAppendsSharesTargetsAndFeedsCommands) {
+  WriteAll(dir_ + "\\out.txt", "old\n");
+  Result r = Start(PackApp({"stdout out.txt", "stderr out.txt"}), "", {{"TESTJVM_PRINT", "new"}});
+  EXPECT_EQ(r.status, 0u);
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(ReadAll(dir_ + "\\out.txt"), "old\nnew\r\nnew\r\n");
+
+  Result piped = Start(PackApp({"stdout |more > sink.txt"}, "piped.exe"), "",
+                       {{"TESTJVM_PRINT", "through a command"}});
+  EXPECT_EQ(piped.status, 0u);
+  std::string sink;
+  for (int i = 0; i < 100 && sink.empty(); ++i, Sleep(100)) sink = ReadAll(dir_ + "\\sink.txt");
+  EXPECT_TRUE(Contains(sink, "through a command")) << sink;
+}
+
+TEST_F(WindowsLauncherTest, ForcedDirectoryResolvesAgainstTheExecutableDirectory) {
+  CreateDirectoryA((dir_ + "\\data").c_str(), nullptr);
+  Result r =
+      Start(PackApp({"forcecwd ..\\data", "stdout forced.txt"}), "", {{"TESTJVM_PRINT", "here"}});
+  EXPECT_EQ(r.status, 0u);
+  EXPECT_EQ(ReadAll(dir_ + "\\data\\forced.txt"), "here\r\n");
+}
+
+TEST_F(WindowsLauncherTest, SplashImageComesFromTheExecutablesResource) {
+  std::string bin = dir_ + "\\rt\\bin";
+  CreateDirectoryA((dir_ + "\\rt").c_str(), nullptr);
+  CreateDirectoryA(bin.c_str(), nullptr);
+  CreateDirectoryA((bin + "\\server").c_str(), nullptr);
+  CopyFileA(WindowsPath(TESTJVM_DLL).c_str(), (bin + "\\server\\jvm.dll").c_str(), FALSE);
+  CopyFileA(WindowsPath(TESTSPLASH_DLL).c_str(), (bin + "\\splashscreen.dll").c_str(), FALSE);
+  std::string jvm = "jvmdll " + bin + "\\server\\jvm.dll";
+  std::string dump = dir_ + "\\dump.bin";
+  Result shown =
+      Start(PackApp({jvm}, "splash.exe", LAUNCHER_SPLASH_EXE), "", {{"TESTSPLASH_DUMP", dump}});
+  EXPECT_EQ(shown.status, 0u) << shown.err;
+  EXPECT_EQ(ReadAll(dump), ReadAll(WindowsPath(SPLASH_BIN)));
+  EXPECT_EQ(LogLines("splash init").size(), 1u);
+  DeleteFileA(log_.c_str());
+  Result plain = Start(PackApp({jvm}, "plain.exe"));
+  EXPECT_EQ(plain.status, 0u);
+  EXPECT_TRUE(LogLines("splash").empty());
+}
+
+}  // namespace

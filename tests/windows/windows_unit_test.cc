@@ -1,0 +1,172 @@
+// The Windows platform layer in-process: string-table messages, registry references and the
+// runtime search through the registry.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "app/messages.h"
+#include "runtime/runtime_search.h"
+#include "settings/expand.h"
+#include "settings/settings_loader.h"
+
+namespace {
+
+const char kTestKey[] = "Software\\LauncherTests";
+
+std::string Expand(const std::string& value) {
+  MyCString out = ExpandValue(CStringRefT<char>(value.c_str()), false);
+  return std::string(out.CStr(), out.GetLength());
+}
+
+void SetValue(HKEY root, const char* key, const char* name, DWORD type, const void* data,
+              DWORD size) {
+  HKEY k;
+  ASSERT_EQ(RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(k, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+  RegCloseKey(k);
+}
+
+void SetText(HKEY root, const char* key, const char* name, const std::string& text,
+             DWORD type = REG_SZ) {
+  SetValue(root, key, name, type, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+std::string TempDir(const char* name) {
+  char base[MAX_PATH];
+  GetTempPathA(MAX_PATH, base);
+  std::string dir = std::string(base) + name + std::to_string(GetTickCount64());
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir;
+}
+
+void MakeDirs(const std::string& path) {
+  for (size_t i = 3; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+  }
+}
+
+std::string WindowsPath(const std::string& unixPath) {
+  std::string path = "Z:" + unixPath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+void InstallJvm(const std::string& dir) {
+  MakeDirs(dir);
+  ASSERT_TRUE(CopyFileA(WindowsPath(TESTJVM_DLL).c_str(), (dir + "\\jvm.dll").c_str(), FALSE));
+}
+
+TEST(WindowsMessagesTest, StringTableHoldsTheBuiltInTextsAndNothingElse) {
+  for (int i = 0; msgTable[i].number != 0; ++i) {
+    EXPECT_STREQ(BuiltInMessageText(msgTable[i].number).CStr(), msgTable[i].text);
+  }
+  EXPECT_STREQ(BuiltInMessageText(9).CStr(), "");
+  EXPECT_STREQ(BuiltInMessageText(14).CStr(), "");
+  EXPECT_STREQ(BuiltInMessageText(4000).CStr(), "");
+}
+
+TEST(WindowsRegistryReferenceTest, EveryTypeAndPrefixRule) {
+  RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey);
+  SetText(HKEY_CURRENT_USER, kTestKey, "Sz", "text");
+  SetText(HKEY_CURRENT_USER, kTestKey, nullptr, "the default");
+  SetText(HKEY_CURRENT_USER, kTestKey, "Expand", "%LT_VAR%\\sub", REG_EXPAND_SZ);
+  SetText(HKEY_CURRENT_USER, kTestKey, "Nested", "[${HKCU\\Software\\LauncherTests\\Sz}]",
+          REG_EXPAND_SZ);
+  SetText(HKEY_CURRENT_USER, kTestKey, "Loop", "x${HKCU\\Software\\LauncherTests\\Loop}",
+          REG_EXPAND_SZ);
+  DWORD all = 0xFFFFFFFFu;
+  SetValue(HKEY_CURRENT_USER, kTestKey, "Dword", REG_DWORD, &all, 4);
+  const unsigned char bigEndian[4] = {0, 0, 1, 0};
+  SetValue(HKEY_CURRENT_USER, kTestKey, "Big", REG_DWORD_BIG_ENDIAN, bigEndian, 4);
+  SetValue(HKEY_CURRENT_USER, kTestKey, "Multi", REG_MULTI_SZ, "a\0b\0", 5);
+  SetValue(HKEY_CURRENT_USER, kTestKey, "Binary", REG_BINARY, "\x01\x02", 2);
+  SetEnvironmentVariableA("LT_VAR", nullptr);
+  _putenv("LT_VAR=x");
+
+  EXPECT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Sz}"), "text");
+  EXPECT_EQ(Expand("%{HKEY_CURRENT_USER\\Software\\LauncherTests\\Sz}%!"), "text!");
+  EXPECT_EQ(Expand("${HKCU\\Software\\LauncherTests\\}"), "the default");
+  EXPECT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Expand}"), "x\\sub");
+  EXPECT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Nested}"), "[text]");
+  EXPECT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Dword}"), "-1");
+  EXPECT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Big}"), "256");
+  // Unsupported types yield the empty text, and their default is not used.
+  EXPECT_EQ(Expand("<${HKCU\\Software\\LauncherTests\\Multi|d}>"), "<>");
+  EXPECT_EQ(Expand("<${HKCU\\Software\\LauncherTests\\Binary}>"), "<>");
+  // Missing values, wrong letter case and names without a root.
+  EXPECT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Missing}"),
+            "${HKCU\\Software\\LauncherTests\\Missing}");
+  EXPECT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Missing|none}"), "none");
+  EXPECT_EQ(Expand("${hkcu\\Software\\LauncherTests\\Sz}"), "${hkcu\\Software\\LauncherTests\\Sz}");
+  EXPECT_EQ(Expand("${FOO|bar}"), "bar");
+  // A value that refers to itself stops after a bounded number of rounds.
+  std::string loop = Expand("${HKCU\\Software\\LauncherTests\\Loop}");
+  EXPECT_EQ(loop.rfind("xxxxxxxx", 0), 0u) << loop;
+  EXPECT_NE(loop.find("${HKCU"), std::string::npos) << loop;
+  RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey);
+}
+
+class WindowsRuntimeSearchTest : public ::testing::Test {
+ protected:
+  // Searches with the given settings lines as the only settings.
+  std::string Search(const std::string& settings) {
+    ResetJavaRuntimeSearchForTesting();
+    CSettingsLoader loader(false);
+    std::string text = "\xEF\xBB\xBF" + settings;
+    loader.DecodeSettingsText(text.c_str(), static_cast<int>(text.size()));
+    loader.appHome = (dir_ + "\\").c_str();
+    loader.workDir = (dir_ + "\\").c_str();
+    pldr = &loader;
+    MyCString found = FindJavaRuntime(&loader);
+    pldr = nullptr;
+    return found.CStr();
+  }
+  void Register(const char* base, const char* lib, const char* home) {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, base);
+    SetText(HKEY_LOCAL_MACHINE, base, "CurrentVersion", "1.8");
+    std::string version = std::string(base) + "\\1.8";
+    if (lib) SetText(HKEY_LOCAL_MACHINE, version.c_str(), "RuntimeLib", lib);
+    if (home) SetText(HKEY_LOCAL_MACHINE, version.c_str(), "JavaHome", home);
+  }
+  void TearDown() override {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kJavaSoft);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kIbm);
+  }
+
+  const char* kJavaSoft = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
+  const char* kIbm = "SOFTWARE\\IBM\\Java2 Runtime Environment";
+  std::string dir_ = TempDir("launcher-runtime-");
+};
+
+TEST_F(WindowsRuntimeSearchTest, RuntimeLibIsUsedAsStoredUnlessVmAsksForAnotherType) {
+  std::string bin = dir_ + "\\jre\\bin";
+  InstallJvm(bin + "\\client");
+  InstallJvm(bin + "\\server");
+  Register(kJavaSoft, (bin + "\\client\\jvm.dll").c_str(), nullptr);
+  EXPECT_EQ(Search("jre_order s\r\n"), bin + "\\client\\jvm.dll");
+  EXPECT_EQ(Search("jre_order s\r\nvm server\r\n"), bin + "/server/jvm.dll");
+  EXPECT_EQ(Search("jre_order si\r\n").empty(), false);
+  EXPECT_EQ(Search("jre_order i\r\n"), "");
+}
+
+TEST_F(WindowsRuntimeSearchTest, MissingRuntimeLibFallsBackTwoLevelsUpThenJavaHome) {
+  std::string home = dir_ + "\\home";
+  InstallJvm(home + "\\jre\\bin\\server");
+  // A removed runtime whose entries remain: the probe two levels up finds nothing.
+  Register(kIbm, (dir_ + "\\gone\\bin\\client\\jvm.dll").c_str(), home.c_str());
+  EXPECT_EQ(Search("jre_order i\r\n"), "");
+  // Without RuntimeLib the home is probed, here through "jre\bin\" and the listing.
+  Register(kIbm, nullptr, home.c_str());
+  EXPECT_EQ(Search("jre_order i\r\n"), home + "/jre\\bin\\server/jvm.dll");
+  // A JDK 9 or later keeps bin\server\jvm.dll, which "bin\" and the listing reach.
+  std::string jdk = dir_ + "\\jdk";
+  InstallJvm(jdk + "\\bin\\server");
+  Register(kJavaSoft, nullptr, jdk.c_str());
+  EXPECT_EQ(Search("jre_order s\r\n"), jdk + "/bin\\server/jvm.dll");
+}
+
+}  // namespace
