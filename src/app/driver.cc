@@ -36,10 +36,12 @@ void InstallSignalHandlers() {
 // Runs on the signal watcher thread, never inside a signal handler, so calling into the JVM
 // is safe here.
 void OnSignal(int signalNumber) {
-  JavaVM* vm = psession ? psession->GetJavaVM() : nullptr;
-  if (vm) {
+  CJvmSession* session = psession;
+  if (session) {
+    std::lock_guard<std::mutex> guard(session->VmLock());
+    JavaVM* vm = session->GetJavaVM();
     JNIEnv* env = nullptr;
-    if (vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == 0) {
+    if (vm && vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == 0) {
       if (env) CallSystemExit(env, 0);
       vm->DetachCurrentThread();
     }

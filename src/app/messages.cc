@@ -84,6 +84,8 @@ MyCString UnescapeMessageText(const char* text) {
 MyCString GetMessageText(unsigned long number) {
   static std::once_flag once;
   std::call_once(once, BuildOverrides);
+  // After exit processing has released the overrides only the built-in texts remain.
+  if (!g_overrides) return BuiltInMessageText(number);
   const unsigned int* pairs = g_overrides->pairs.GetData();
   for (int i = 0; i + 1 < g_overrides->pairs.GetLength(); i += 2) {
     if (pairs[i] == 0) break;

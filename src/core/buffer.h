@@ -73,6 +73,7 @@ class CBufferT : public CBufferRefT<T> {
   }
 
   virtual void SetLength(int n) {
+    if (n < 0) n = 0;
     Grow(n);
     this->length_ = n;
   }
@@ -163,6 +164,8 @@ class CStringBufT : public CBufferT<T> {
   }
 
   void SetLength(int n) override {
+    if (n < 0) n = 0;
+    if (n > CBufferT<T>::kMaxElements - 1) FatalOutOfMemory(static_cast<size_t>(n) * sizeof(T));
     this->Grow(n + 1);
     this->length_ = n;
     this->data_[n] = T();

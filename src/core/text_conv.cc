@@ -2,8 +2,16 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
+
+// Conversions reserve a few output elements per input element at once; a text too long for
+// that ends the process like any other failed allocation.
+int Reserve(int n, int perElement) {
+  if (n > 0x7FFFFFF0 / perElement - 1) FatalOutOfMemory(static_cast<size_t>(n) * perElement);
+  return n * perElement;
+}
 
 template <typename T>
 int LengthUpTo(const T* s, int count) {
@@ -49,7 +57,7 @@ bool IsContinuation(unsigned char b) {
 
 Utf8String::Utf8String(const wchar_t* wide, int count) {
   int n = LengthUpTo(wide, count);
-  SetLength(4 * n);
+  SetLength(Reserve(n, 4));
   char* out = data_;
   int used = 0;
   for (int i = 0; i < n; ++i) {
@@ -96,7 +104,7 @@ UnicodeString::UnicodeString(const unsigned short* units, int count) {
 
 UnicodeStringFromUtf8::UnicodeStringFromUtf8(const char* utf8, int count) {
   const unsigned char* b = reinterpret_cast<const unsigned char*>(utf8);
-  int n = b ? count : 0;
+  int n = b ? (count < 0 ? static_cast<int>(strlen(utf8)) : count) : 0;
   SetLength(n);
   int out = 0;
   int j = 0;
@@ -148,7 +156,7 @@ UcsString::UcsString(const unsigned short* units, int count) {
 
 UcsString::UcsString(const wchar_t* wide, int count) {
   int n = LengthUpTo(wide, count);
-  SetLength(2 * n);
+  SetLength(Reserve(n, 2));
   int out = 0;
   for (int i = 0; i < n; ++i) {
     unsigned long c = static_cast<unsigned long>(wide[i]);
@@ -163,7 +171,8 @@ UcsString::UcsString(const wchar_t* wide, int count) {
   SetLength(out);
 }
 
-MyCString WideToLocale(const wchar_t* wide, int count) {
+MyCString WideToLocale(const wchar_t* wide, int count, bool* exact) {
+  if (exact) *exact = true;
   int n = LengthUpTo(wide, count);
   CStringBufT<wchar_t> terminated(wide, n);
   MyCString result;
@@ -180,6 +189,7 @@ MyCString WideToLocale(const wchar_t* wide, int count) {
     size_t used = wcrtomb(bytes, terminated.CStr()[i], &state);
     if (used == static_cast<size_t>(-1)) {
       result.AppendOne('?');
+      if (exact) *exact = false;
       state = mbstate_t{};
     } else {
       result.Append(bytes, static_cast<int>(used));

@@ -39,7 +39,7 @@ class UcsString : public CStringBufT<unsigned short> {
 };
 
 // Wide text converted to the locale's multibyte encoding; a character that the locale cannot
-// represent becomes '?'.
-MyCString WideToLocale(const wchar_t* wide, int count = -1);
+// represent becomes '?', and exact (when given) then turns false.
+MyCString WideToLocale(const wchar_t* wide, int count = -1, bool* exact = nullptr);
 
 #endif  // LAUNCHER_CORE_TEXT_CONV_H_

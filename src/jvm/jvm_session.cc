@@ -58,8 +58,11 @@ void CJvmSession::Shutdown() {
   if (javaVM) {
     javaVM->DetachCurrentThread();
     javaVM->DestroyJavaVM();
+    std::lock_guard<std::mutex> guard(vmLock);
     javaVM = nullptr;
   }
+  // The signal dispositions saved while the JVM existed point into its library.
+  StopSignalForwarding();
   if (library) {
     LibClose(library);
     library = nullptr;

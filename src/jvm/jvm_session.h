@@ -4,6 +4,8 @@
 
 #include <jni.h>
 
+#include <mutex>
+
 #include "core/buffer.h"
 
 class CJvmSession {
@@ -22,6 +24,8 @@ class CJvmSession {
   void Shutdown();
 
   JavaVM* GetJavaVM() const { return javaVM; }
+  // Held while a signal calls into the JVM, so that the JVM is not torn down under it.
+  std::mutex& VmLock() { return vmLock; }
   JNIEnv* GetEnv() const { return env; }
   int GetOptionCount() const { return optionOffsets.GetLength(); }
   const char* GetOption(int index) const {
@@ -34,6 +38,7 @@ class CJvmSession {
   void* library;
   JavaVM* javaVM;
   JNIEnv* env;
+  std::mutex vmLock;
 };
 
 // The one JVM session of the process.

@@ -9,6 +9,8 @@
 extern const int kMaxPathBuffer;
 // The path list separator of class paths (':' or ';').
 extern const char kPathListSeparator;
+// Whether '\' separates the components of a file name (Windows) or is an ordinary character.
+extern const bool kBackslashSeparatesPaths;
 // File names of the runtime's libraries.
 extern const char* const kJvmLibraryName;
 extern const char* const kSplashLibraryName;
@@ -90,6 +92,9 @@ bool RunThreadAndJoin(ThreadProc procedure, long stackSize, void* argument, int*
 // Installs handlers for interrupt and termination. They only hand the signal number to a
 // watcher thread, which calls onSignal there in ordinary thread context.
 void StartSignalForwarding(void (*onSignal)(int signalNumber));
+// Stops forwarding (waiting for a signal being handled) and gives both signals their default
+// action; the dispositions saved at the start may live in a library about to be unloaded.
+void StopSignalForwarding();
 // Applies the disposition a signal had before StartSignalForwarding: calls a real handler,
 // or restores the default action and raises the signal again.
 void ApplySavedDisposition(int signalNumber);

@@ -32,7 +32,7 @@ int ExtensionPosition(const MyCString& path) {
   const char* s = path.CStr();
   for (int i = path.GetLength() - 1; i >= 0; --i) {
     if (s[i] == '.') return i;
-    if (s[i] == '/' || s[i] == '\\') return -1;
+    if (s[i] == '/' || (s[i] == '\\' && kBackslashSeparatesPaths)) return -1;
   }
   return -1;
 }

@@ -120,7 +120,10 @@ MyCString CSettingsLoader::GetSetting(const CBufferRefT<char>& key, SettingCallb
     MyCString value(line.GetData() + valueStart, line.GetLength() - valueStart);
     if (toLocale && HasHighByte(value.CStr(), value.GetLength())) {
       UnicodeStringFromUtf8 wide(value.CStr(), value.GetLength());
-      value = WideToLocale(wide.CStr(), wide.GetLength());
+      bool exact = true;
+      MyCString converted = WideToLocale(wide.CStr(), wide.GetLength(), &exact);
+      // A value the locale cannot represent stays in UTF-8, which file systems usually expect.
+      if (exact) value = converted;
     }
     if (!callback) return value;
     callback(context, value.CStr());

@@ -13,6 +13,7 @@
 
 const int kMaxPathBuffer = 4096;
 const char kPathListSeparator = ':';
+const bool kBackslashSeparatesPaths = false;
 const char* const kJvmLibraryName = "libjvm.so";
 const char* const kSplashLibraryName = "libsplashscreen.so";
 
@@ -64,7 +65,8 @@ int GetFileSize32(FileHandle* file) {
   if (!IsValidFileHandle(file) || file->kind != 1) return -1;
   struct stat st;
   if (fstat(static_cast<int>(file->value), &st) != 0) return -1;
-  if (!S_ISREG(st.st_mode) || st.st_size > INT_MAX) return -1;
+  if (st.st_size < 0 || st.st_size > INT_MAX) return -1;
+  if (!S_ISREG(st.st_mode)) return 0;  // a device or directory reads as empty
   return static_cast<int>(st.st_size);
 }
 

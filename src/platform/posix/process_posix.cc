@@ -106,6 +106,8 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1};
 void (*g_onSignal)(int) = nullptr;
+bool g_forwarding = false;
+pthread_mutex_t g_forwardLock = PTHREAD_MUTEX_INITIALIZER;
 struct sigaction g_savedInterrupt;
 struct sigaction g_savedTerminate;
 
@@ -123,7 +125,9 @@ void* WatchSignals(void*) {
     unsigned char byte;
     ssize_t n = read(g_signalPipe[0], &byte, 1);
     if (n == 1) {
-      g_onSignal(byte);
+      pthread_mutex_lock(&g_forwardLock);
+      if (g_forwarding) g_onSignal(byte);
+      pthread_mutex_unlock(&g_forwardLock);
     } else if (n == 0 || errno != EINTR) {
       return nullptr;
     }
@@ -146,15 +150,27 @@ void StartSignalForwarding(void (*onSignal)(int)) {
   if (pipe(g_signalPipe) != 0) return;
   fcntl(g_signalPipe[0], F_SETFD, FD_CLOEXEC);
   fcntl(g_signalPipe[1], F_SETFD, FD_CLOEXEC);
+  // A flood of signals must never block the handler once the watcher is busy.
+  fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK);
   g_onSignal = onSignal;
+  g_forwarding = true;
   pthread_t watcher;
   if (pthread_create(&watcher, nullptr, WatchSignals, nullptr) != 0) {
-    g_onSignal = nullptr;
+    g_forwarding = false;
     return;
   }
   pthread_detach(watcher);
   Install(SIGINT, &g_savedInterrupt);
   Install(SIGTERM, &g_savedTerminate);
+}
+
+void StopSignalForwarding() {
+  if (!g_onSignal) return;
+  pthread_mutex_lock(&g_forwardLock);
+  g_forwarding = false;
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  pthread_mutex_unlock(&g_forwardLock);
 }
 
 void ApplySavedDisposition(int signalNumber) {

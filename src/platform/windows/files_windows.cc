@@ -9,6 +9,7 @@
 
 const int kMaxPathBuffer = 260;
 const char kPathListSeparator = ';';
+const bool kBackslashSeparatesPaths = true;
 const char* const kJvmLibraryName = "jvm.dll";
 const char* const kSplashLibraryName = "splashscreen.dll";
 

@@ -176,6 +176,12 @@ void StartSignalForwarding(void (*onSignal)(int)) {
   g_savedTerminate = signal(SIGTERM, OnSignalHere);
 }
 
+void StopSignalForwarding() {
+  g_onSignal = nullptr;
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+}
+
 void ApplySavedDisposition(int signalNumber) {
   void (*saved)(int) = signalNumber == SIGINT    ? g_savedInterrupt
                        : signalNumber == SIGTERM ? g_savedTerminate
