@@ -61,6 +61,25 @@ TEST(PackBuild, EmptyPayloadAndSplashBlock) {
   EXPECT_EQ(ReadLe32(with_splash.data() + image.size() + 304), 0);
 }
 
+TEST(PackBuild, WindowsImagePayloadStartsAtTheSettingsText) {
+  Bytes image = MakeImage();
+  image[0] = 'M';
+  image[1] = 'Z';
+  const Bytes jar = MakeZip({});
+  const Bytes out = Pack({image, jar, {"mainclass x.Y"}, {}});
+  const Bytes payload(out.begin() + image.size(), out.end() - jar.size());
+  Bytes expected{0xEF, 0xBB, 0xBF};
+  Append(expected, std::string("mainclass x.Y\r\n"));
+  Append(expected, Bytes{0, 19, 0, 0, 0});
+  expected.resize(expected.size() + 16, 0);
+  EXPECT_EQ(payload, expected);
+  // Its splash image is a resource of the executable, never part of the payload.
+  Bytes ignored;
+  PackError error;
+  EXPECT_FALSE(BuildPackedImage({image, jar, {}, Bytes(10, 1)}, &ignored, &error));
+  EXPECT_EQ(error.input, PackError::Input::kSplash);
+}
+
 TEST(PackBuild, RejectsBadImagesAndJars) {
   const Bytes jar = MakeZip({{"a", "b"}});
   Bytes two_markers = MakeImage();

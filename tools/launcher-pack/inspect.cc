@@ -46,26 +46,33 @@ int InspectPackedFile(const Bytes& file, std::ostream& out) {
   out << "trailerEnd: " << trailer_end << "\n";
 
   // Each block must fit together with the length field read just before it.
+  // A Windows executable's payload begins at the settings text: it has no splash image block
+  // (its splash is a resource) and no reserved block.
+  const bool windows = file.size() >= 2 && file[0] == 'M' && file[1] == 'Z';
   const std::int64_t l = int32_at(trailer_end - 4);
   const std::int64_t settings_pos = trailer_end - 4 - l;
-  if (l < 0 || settings_pos - 4 < 0) return does_not_fit("L", l);
+  if (l < 0 || settings_pos - (windows ? 0 : 4) < 0) return does_not_fit("L", l);
   out << "L: " << l << "\n";
-  const std::int64_t c = int32_at(settings_pos - 4);
-  const std::int64_t reserved_pos = settings_pos - 4 - c;
-  if (c < 0 || reserved_pos - 4 < 0) return does_not_fit("C", c);
-  out << "C: " << c << "\n";
-  const std::int64_t d = int32_at(reserved_pos - 4);
-  const std::int64_t splash_pos = reserved_pos - 4 - d;
-  if (d < 0 || splash_pos < 0) return does_not_fit("D", d);
-  out << "D: " << d << "\n";
+  if (windows) {
+    out << "payload: Windows executable; the splash image is resource RT_RCDATA 100\n";
+  } else {
+    const std::int64_t c = int32_at(settings_pos - 4);
+    const std::int64_t reserved_pos = settings_pos - 4 - c;
+    if (c < 0 || reserved_pos - 4 < 0) return does_not_fit("C", c);
+    out << "C: " << c << "\n";
+    const std::int64_t d = int32_at(reserved_pos - 4);
+    const std::int64_t splash_pos = reserved_pos - 4 - d;
+    if (d < 0 || splash_pos < 0) return does_not_fit("D", d);
+    out << "D: " << d << "\n";
+    if (d > 0) {
+      out << "splash image: offset " << splash_pos << ", " << d << " bytes\n";
+    } else {
+      out << "splash image: none\n";
+    }
+    if (c > 0) out << "reserved block: offset " << reserved_pos << ", " << c << " bytes\n";
+  }
 
   int status = 0;
-  if (d > 0) {
-    out << "splash image: offset " << splash_pos << ", " << d << " bytes\n";
-  } else {
-    out << "splash image: none\n";
-  }
-  if (c > 0) out << "reserved block: offset " << reserved_pos << ", " << c << " bytes\n";
 
   const std::uint8_t* settings = file.data() + settings_pos;
   std::int64_t text_start = 0;

@@ -16,6 +16,10 @@ std::string TooLarge(std::size_t size) {
 
 }  // namespace
 
+bool IsWindowsImage(const Bytes& image) {
+  return image.size() >= 2 && image[0] == 'M' && image[1] == 'Z';
+}
+
 std::optional<std::int64_t> ArchiveSize(const Bytes& jar) {
   const auto eocd = FindEocd(jar.data(), jar.size());
   if (!eocd) return std::nullopt;
@@ -48,6 +52,13 @@ bool BuildPackedImage(const PackInput& input, Bytes* out, PackError* error) {
     *error = {Input::kJar, TooLarge(input.jar.size())};
     return false;
   }
+  const bool windows = IsWindowsImage(input.image);
+  if (windows && !input.splash.empty()) {
+    *error = {Input::kSplash,
+              "a Windows launcher carries its splash image as resource RT_RCDATA 100, linked "
+              "when the launcher is built (see docs/windows.md)"};
+    return false;
+  }
   if (static_cast<std::int64_t>(input.splash.size()) > kMaxBlock) {
     *error = {Input::kSplash, TooLarge(input.splash.size())};
     return false;
@@ -64,9 +75,11 @@ bool BuildPackedImage(const PackInput& input, Bytes* out, PackError* error) {
   out->insert(out->end(), input.image.begin(), input.image.end());
   WriteLe64(out->data() + marker.offset + kSizeFieldMarkerLength,
             static_cast<std::uint64_t>(*archive_size));
-  out->insert(out->end(), input.splash.begin(), input.splash.end());
-  AppendLe32(*out, static_cast<std::int32_t>(input.splash.size()));
-  AppendLe32(*out, 0);  // reserved block: always empty
+  if (!windows) {
+    out->insert(out->end(), input.splash.begin(), input.splash.end());
+    AppendLe32(*out, static_cast<std::int32_t>(input.splash.size()));
+    AppendLe32(*out, 0);  // reserved block: always empty
+  }
   out->insert(out->end(), settings.begin(), settings.end());
   AppendLe32(*out, static_cast<std::int32_t>(settings.size()));
   out->insert(out->end(), kGapLength, 0);

@@ -23,6 +23,10 @@ struct PackError {
   std::string what;
 };
 
+// A Windows launcher image (it starts with the "MZ" of an executable); its payload begins at
+// the settings text, since its splash image travels as a resource.
+bool IsWindowsImage(const Bytes& image);
+
 // Size of the zip archive from its first byte through its end record, or nullopt when the jar
 // has no end record.
 std::optional<std::int64_t> ArchiveSize(const Bytes& jar);
