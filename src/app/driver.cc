@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/messages.h"
+#include "core/trace.h"
 #include "jvm/java_session.h"
 #include "jvm/jvm_session.h"
 #include "jvm/main_invoke.h"
@@ -111,6 +112,7 @@ int LauncherMain(int argc, char** argv) {
 
   PrepareProcess();
   if (pldr->GetSetting("singleinstance").EqualsNoCase("true") && AnotherInstanceRuns()) {
+    TRACE("single instance: another instance runs; exit status 11");
     ReportMessage(13);
     exit(11);
   }
@@ -120,6 +122,7 @@ int LauncherMain(int argc, char** argv) {
   record.argVector = argc > 0 ? argv + 1 : argv;
   record.signalSetup = InstallSignalHandlers;
   int result = RunOnThread(JvmThreadEntry, 0, &record);
+  TRACE("exit status %d", result);
 
   pldr = nullptr;
   psession = nullptr;

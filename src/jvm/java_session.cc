@@ -4,6 +4,7 @@
 
 #include "app/messages.h"
 #include "core/text_conv.h"
+#include "core/trace.h"
 #include "jvm/class_path.h"
 #include "jvm/jvm_session.h"
 #include "jvm/main_invoke.h"
@@ -59,7 +60,12 @@ int CreateAndCheck(const MyCString& minimum, const MyCString& maximum, MyCString
     SetSystemProperty(psession->GetEnv(), properties.GetAt(i));
   }
   if (minimum.IsEmpty() && maximum.IsEmpty()) return 0;
-  if (!GetJavaVersion(version)) return 5;
+  if (!GetJavaVersion(version)) {
+    TRACE("java.version could not be read");
+    return 5;
+  }
+  TRACE("java.version %s, minjre '%s', maxjre '%s'", version.CStr(), minimum.CStr(),
+        maximum.CStr());
   return CheckVersionBounds(version.CStr(), minimum.CStr(), maximum.CStr());
 }
 
@@ -78,7 +84,9 @@ int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int ex
   for (int i = 0; i < exports.GetCount(); ++i) ExportVariable(exports.GetAt(i));
   MyCStringArray options = CollectValues("option", false);
   for (int i = 0; i < options.GetCount(); ++i) psession->AddOption(options.GetAt(i));
-  AddGeneratedOption("-Djava.class.path=", BuildClassPath(pldr));
+  MyCString classPath = BuildClassPath(pldr);
+  TRACE("class path: %s", classPath.CStr());
+  AddGeneratedOption("-Djava.class.path=", classPath);
   AddGeneratedOption("-Dksl.app.path=", pldr->exePath);
   AddGeneratedOption("-Dapplication.home=", pldr->appHome);
 
@@ -90,9 +98,12 @@ int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int ex
     if (signalSetup) signalSetup();
     MyCStringArray argvValues = CollectValues("argv", false);
     MyCString mainClass = pldr->GetSetting("mainclass", nullptr, nullptr, true, true);
+    TRACE("main class '%s', %d argv values, %d command-line arguments", mainClass.CStr(),
+          argvValues.GetCount(), argCount);
     result = RunMain(psession->GetEnv(), mainClass.CStr(), argvValues, argCount, argVector,
                      extraCount, extraVector);
   }
+  TRACE("session result %d", result);
   if (result == 6 || result == 12) {
     MyCString text = FormatVersionMessage(GetMessageText(static_cast<unsigned long>(result)),
                                           version.CStr(), minimum.CStr(), maximum.CStr());

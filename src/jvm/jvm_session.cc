@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/trace.h"
 #include "platform/platform.h"
 
 CJvmSession* psession = nullptr;
@@ -23,6 +24,7 @@ void CJvmSession::AddOption(const char* text) {
 }
 
 int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
+  TRACE("loading JVM library %s", libraryPath);
   library = LoadJvmLibrary(libraryPath);
   if (!library) return 2;
   CreateJavaVMProc create =
@@ -30,7 +32,10 @@ int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
   if (!create) {
     create = reinterpret_cast<CreateJavaVMProc>(LibSymbol(library, "JNI_CreateJavaVM_Impl"));
   }
-  if (!create) return 2;
+  if (!create) {
+    TRACE("JVM library has neither JNI_CreateJavaVM nor JNI_CreateJavaVM_Impl");
+    return 2;
+  }
 
   int count = optionOffsets.GetLength();
   CBufferT<JavaVMOption> options;
@@ -39,6 +44,7 @@ int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
   for (int i = 0; i < count; ++i) {
     option[i].optionString = const_cast<char*>(GetOption(i));
     option[i].extraInfo = nullptr;
+    TRACE("JVM option %d: %s", i + 1, option[i].optionString);
   }
   JavaVMInitArgs args;
   args.version = JNI_VERSION_1_2;
@@ -49,6 +55,7 @@ int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
 
   optionOffsets.SetLength(0);
   optionPool.SetLength(0);
+  TRACE("JVM creation returned %d", static_cast<int>(status));
   if (status == 0) return 0;
   javaVM = nullptr;
   return 4;

@@ -2,6 +2,7 @@
 
 #include <jni.h>
 
+#include "core/trace.h"
 #include "platform/platform.h"
 #include "runtime/runtime_search.h"
 #include "settings/settings_loader.h"
@@ -22,7 +23,12 @@ MyCString FindSplashLibrary(CSettingsLoader* loader) {
   MyCString candidate(s, cut);
   candidate.AppendStr("../");
   candidate.AppendStr(kSplashLibraryName);
-  return IsReadable(candidate.CStr()) ? candidate : MyCString();
+  if (IsReadable(candidate.CStr())) {
+    TRACE("splash library: %s", candidate.CStr());
+    return candidate;
+  }
+  TRACE("splash library: %s not readable", candidate.CStr());
+  return MyCString();
 }
 
 void ShowSplash(const char* libraryPath, const char* exePath) {
@@ -34,6 +40,8 @@ void ShowSplash(const char* libraryPath, const char* exePath) {
   SplashLoadMemoryProc load =
       library ? reinterpret_cast<SplashLoadMemoryProc>(LibSymbol(library, "SplashLoadMemory"))
               : nullptr;
+  TRACE("splash: image %s, library %s", hasImage ? "present" : "absent",
+        library ? "loaded" : "not loaded");
   if (init && load && hasImage) {
     init();
     load(const_cast<unsigned char*>(image.bytes), image.length);

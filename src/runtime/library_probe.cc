@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/trace.h"
 #include "platform/platform.h"
 #include "settings/settings_loader.h"
 
@@ -25,15 +26,20 @@ MyCString LibraryPath(const MyCString& base, const char* sub) {
 MyCString ProbeBase(const MyCString& base, const MyCString& vm) {
   MyCString direct = LibraryPath(base, nullptr);
   if (IsReadable(direct.CStr())) return direct;
+  TRACE("probe: %s not readable", direct.CStr());
   if (vm.GetLength() > 1) {
     MyCString typed = LibraryPath(base, vm.CStr());
     if (IsReadable(typed.CStr())) return typed;
+    TRACE("probe: %s not readable", typed.CStr());
   }
   MyCString pattern(base);
   pattern.AppendStr("*.*");
   DirEntryInfo entry;
   DirHandle* listing = DirFindFirst(pattern.CStr(), &entry);
-  if (!listing) return MyCString();
+  if (!listing) {
+    TRACE("probe: %s cannot be listed", base.CStr());
+    return MyCString();
+  }
   do {
     if ((entry.attrib & kDirAttribute) && !IsDot(entry.name)) {
       MyCString candidate = LibraryPath(base, entry.name);
@@ -41,6 +47,7 @@ MyCString ProbeBase(const MyCString& base, const MyCString& vm) {
         DirFindClose(listing);
         return candidate;
       }
+      TRACE("probe: %s not readable", candidate.CStr());
     }
   } while (DirFindNext(listing, &entry) == 0);
   DirFindClose(listing);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/trace.h"
 #include "platform/platform.h"
 #include "runtime/library_probe.h"
 #include "settings/expand.h"
@@ -18,9 +19,14 @@ MyCString& KeptResult() {
 
 MyCString CustomLibrary(CSettingsLoader* loader) {
   MyCString value = ExpandValue(loader->GetSetting("jvmdll"), false);
-  if (value.IsEmpty()) return MyCString();
+  if (value.IsEmpty()) {
+    TRACE("runtime c: no jvmdll setting");
+    return MyCString();
+  }
   MyCString resolved = loader->ResolvePath(value);
-  return IsReadable(resolved.CStr()) ? resolved : MyCString();
+  if (IsReadable(resolved.CStr())) return resolved;
+  TRACE("runtime c: jvmdll %s is not readable", resolved.CStr());
+  return MyCString();
 }
 
 MyCString ApplicationRuntime(CSettingsLoader* loader) {
@@ -33,7 +39,11 @@ MyCString EnvironmentRuntime(CSettingsLoader* loader) {
   static const char* const kVariables[] = {"JRE_HOME", "JAVA_HOME"};
   for (const char* name : kVariables) {
     const char* value = getenv(name);
-    if (!value || !*value) continue;
+    if (!value || !*value) {
+      TRACE("runtime e: %s is not set", name);
+      continue;
+    }
+    TRACE("runtime e: %s=%s", name, value);
     MyCString found = ProbeRuntimeDirectory(loader, CStringRefT<char>(value));
     if (!found.IsEmpty()) return found;
   }
@@ -74,13 +84,17 @@ MyCString FindJavaRuntime(CSettingsLoader* loader) {
   MyCString& kept = KeptResult();
   if (!kept.Equals("-")) return kept;
   MyCString order = SearchOrder(loader);
+  TRACE("runtime search order: %s", order.CStr());
   for (int i = 0; i < order.GetLength(); ++i) {
+    TRACE("runtime strategy %c", order.CStr()[i]);
     MyCString found = RunStrategy(order.CStr()[i], loader);
     if (!found.IsEmpty()) {
+      TRACE("runtime found: %s", found.CStr());
       kept = found;
       return kept;
     }
   }
+  TRACE("runtime: no strategy found a JVM library");
   kept = "";
   return kept;
 }

@@ -2,6 +2,7 @@
 // configuration file beside the executable.
 #include <cstring>
 
+#include "core/trace.h"
 #include "platform/platform.h"
 #include "settings/payload.h"
 #include "settings/settings_loader.h"
@@ -48,7 +49,11 @@ void ReadExternalFile(CSettingsLoader* loader) {
       MyCString candidate(exe.CStr(), withoutExtension ? stem : exe.GetLength());
       candidate.AppendStr(suffix);
       if (candidate.GetLength() >= kMaxPathBuffer) continue;
-      if (AppendFile(loader, candidate.CStr())) return;
+      if (AppendFile(loader, candidate.CStr())) {
+        TRACE("external configuration: %s used", candidate.CStr());
+        return;
+      }
+      TRACE("external configuration: %s not readable", candidate.CStr());
     }
   }
 }

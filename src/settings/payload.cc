@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "core/trace.h"
 #include "platform/platform.h"
 #include "settings/settings_loader.h"
 
@@ -118,16 +119,27 @@ void LocateTrailer(CSettingsLoader* loader) {
   loader->trailerEnd = -1;
   long long z = ReadArchiveSizeField();
   MyCString path = OwnPath();
+  TRACE("own path: %s", path.CStr());
   FileHandle* file = OpenFileRead(path.CStr());
-  if (!IsValidFileHandle(file)) return;
+  if (!IsValidFileHandle(file)) {
+    TRACE("payload: own file cannot be opened");
+    return;
+  }
   long long size = GetFileSize32(file);
   CloseFileHandle(file);
   if (size <= 0) return;
   CZipRemark remark;
-  if (!remark.found) return;
+  if (!remark.found) {
+    TRACE("payload: S=%lld Z=%lld, no zip end record found: no payload", size, z);
+    return;
+  }
   long long end = size - z - remark.GetLength() - kTrailerGap;
+  TRACE("payload: S=%lld R=%d Z=%lld trailerEnd=%lld", size, remark.GetLength(), z, end);
   // The trailer must leave room for the settings length in front and the gap behind it.
-  if (z < 0 || end < 4 || end + kTrailerGap > size || end > INT_MAX) return;
+  if (z < 0 || end < 4 || end + kTrailerGap > size || end > INT_MAX) {
+    TRACE("payload: trailerEnd does not fit the file: no payload");
+    return;
+  }
   loader->trailerEnd = static_cast<int>(end);
 }
 
@@ -136,7 +148,11 @@ void ReadPackagedSettings(CSettingsLoader* loader) {
   MyCString path = OwnPath();
   PayloadView view(path.CStr());
   int offset, length;
-  if (!view.SettingsBlock(loader->trailerEnd, &offset, &length)) return;
+  if (!view.SettingsBlock(loader->trailerEnd, &offset, &length)) {
+    TRACE("payload: settings length does not fit the file: no packaged settings");
+    return;
+  }
+  TRACE("payload: L=%d", length);
   // The text ends at its first NUL; the rest of the L bytes become NUL, as strncpy leaves them.
   const char* source = reinterpret_cast<const char*>(view.Bytes()) + offset;
   MyCString text;

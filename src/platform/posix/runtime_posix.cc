@@ -2,6 +2,7 @@
 // system runtime found through the `java` command on the search path.
 #include <cstring>
 
+#include "core/trace.h"
 #include "platform/platform.h"
 #include "runtime/library_probe.h"
 #include "runtime/runtime_search.h"
@@ -57,7 +58,14 @@ MyCString SystemRuntime(CSettingsLoader* loader) {
   char found[kJavaPathBuffer];
   if (FindProgramOnPath("java", found, kJavaPathBuffer)) {
     memcpy(path, found, sizeof(path));
-    if (!FollowLinks(path)) return MyCString();
+    TRACE("runtime s: java on PATH: %s", found);
+    if (!FollowLinks(path)) {
+      TRACE("runtime s: too many or too long symbolic links from %s", found);
+      return MyCString();
+    }
+    TRACE("runtime s: links resolved to %s", path);
+  } else {
+    TRACE("runtime s: no java on PATH");
   }
   char* slash = strrchr(path, '/');
   if (slash) slash[1] = '\0';
