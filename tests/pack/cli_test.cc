@@ -51,6 +51,32 @@ TEST_F(PackCliTest, PacksAndInspectsRoundTrip) {
   EXPECT_EQ(help.out.rfind("usage: launcher-pack", 0), 0u) << help.out;
 }
 
+TEST_F(PackCliTest, SettingsMistakesWarnAndStrictRefuses) {
+  std::vector<std::string> args = PackArgs();
+  args.insert(args.end(), {"--set", "mainclas hello.Hello", "--set", "minjre any", "--set",
+                           "# a comment", "--set", "maxjre 1.8"});
+  const auto warned = RunTool(args);
+  EXPECT_EQ(warned.status, 0);
+  EXPECT_EQ(warned.err,
+            "launcher-pack: warning: settings line 1: 'mainclas' is not a setting key\n"
+            "launcher-pack: warning: settings line 2: minjre 'any' does not start with a number "
+            "and sets no bound\n"
+            "launcher-pack: warning: no mainclass setting: the application cannot start\n");
+  std::filesystem::remove(dir_ / "out");
+  args.push_back("--strict");
+  const auto strict = RunTool(args);
+  EXPECT_EQ(strict.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out"));
+
+  std::vector<std::string> absent = PackArgs();
+  absent.insert(absent.end(), {"--set", "MainClass = hello.Missing"});
+  const auto missing = RunTool(absent);
+  EXPECT_EQ(missing.status, 0);
+  EXPECT_EQ(missing.err,
+            "launcher-pack: warning: mainclass 'hello.Missing' is not in the jar (no "
+            "hello/Missing.class)\n");
+}
+
 TEST_F(PackCliTest, ErrorsExitNonZeroWithOneLineAndNoOutput) {
   WriteBytes(dir_ / "nozip.jar", std::string(64, 'x'));
   WriteBytes(dir_ / "plain", std::string(64, 'x'));

@@ -26,6 +26,7 @@ constexpr char kUsage[] =
     "  --settings FILE    settings lines (UTF-8, or UTF-16 with a byte order mark)\n"
     "  --set 'key value'  extra settings line after those of --settings; repeatable\n"
     "  --splash FILE      image shown while the application starts\n"
+    "  --strict           treat the settings warnings as errors\n"
     "  -o, --output FILE  packed executable to write (mode 0755)\n"
     "  --inspect FILE     print the sizes and positions a launcher reads from FILE\n"
     "  -h, --help         print this help\n"
@@ -62,6 +63,10 @@ Arguments Parse(int argc, const char* const* argv) {
     if (name == "-h" || name == "--help") {
       args.help = true;
       return args;
+    }
+    if (name == "--strict") {
+      args.pack.strict = true;
+      continue;
     }
     std::optional<std::string> value;
     const std::size_t eq = name.find('=');
@@ -139,10 +144,12 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     return InspectPackedFile(data, out) == 0 ? kExitOk : kExitFailure;
   }
   std::string error;
-  if (!PackFiles(args.pack, &error)) {
+  std::vector<std::string> warnings;
+  if (!PackFiles(args.pack, &error, &warnings)) {
     err << "launcher-pack: " << error << "\n";
     return kExitFailure;
   }
+  for (const std::string& warning : warnings) err << "launcher-pack: warning: " << warning << "\n";
   return kExitOk;
 }
 

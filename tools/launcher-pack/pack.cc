@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "checks.h"
 #include "file_io.h"
 
 namespace launcher_pack {
@@ -87,7 +88,7 @@ bool BuildPackedImage(const PackInput& input, Bytes* out, PackError* error) {
   return true;
 }
 
-bool PackFiles(const PackOptions& options, std::string* error) {
+bool PackFiles(const PackOptions& options, std::string* error, std::vector<std::string>* warnings) {
   PackInput input;
   std::string reason;
   auto cannot_read = [&](const char* kind, const std::string& path) {
@@ -117,6 +118,13 @@ bool PackFiles(const PackOptions& options, std::string* error) {
   }
   input.settings_lines.insert(input.settings_lines.end(), options.set_lines.begin(),
                               options.set_lines.end());
+
+  std::vector<std::string> found = CheckSettings(input.settings_lines, input.jar);
+  if (warnings) *warnings = found;
+  if (options.strict && !found.empty()) {
+    *error = found.front() + " (--strict)";
+    return false;
+  }
 
   Bytes packed;
   PackError pack_error;

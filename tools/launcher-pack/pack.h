@@ -41,10 +41,13 @@ struct PackOptions {
   std::vector<std::string> set_lines;  // appended after the settings file's lines
   std::optional<std::string> splash_path;
   std::string output_path;
+  bool strict = false;  // turns the settings warnings into errors
 };
 
 // Reads the inputs, builds the packed file and writes it with mode 0755. On failure *error is
 // one line naming the file and the problem, and no output file is left behind.
-bool PackFiles(const PackOptions& options, std::string* error);
+// The settings warnings (see CheckSettings) go to *warnings when given.
+bool PackFiles(const PackOptions& options, std::string* error,
+               std::vector<std::string>* warnings = nullptr);
 
 }  // namespace launcher_pack
