@@ -207,6 +207,9 @@ TEST_F(WindowsLauncherTest, MessagesComeFromTheStringTableOrTheOverrides) {
   Result none = Start(PackApp({"jre_order i"}));
   EXPECT_EQ(none.status, 1u);
   EXPECT_EQ(none.err, "Java Runtime Environment not found.\n");
+  Result traced = Start(PackApp({"jre_order i"}, "t.exe"), "", {{"LAUNCHER_TRACE", "1"}});
+  EXPECT_TRUE(Contains(traced.err, "[launcher] runtime: no strategy found a JVM library\n"))
+      << traced.err;
   Result custom =
       Start(PackApp({"jre_order i", "message 1=No Java here,\\ninstall one."}, "c.exe"));
   EXPECT_EQ(custom.status, 1u);
