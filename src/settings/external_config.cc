@@ -82,6 +82,7 @@ void LoadSettings(CSettingsLoader* loader) {
   ReadPackagedSettings(loader);
   MyCString disable = loader->GetSetting("disableexternal", nullptr, nullptr, true, true);
   if (disable.EqualsNoCase("true")) {
+    if (loader->externalLength > 0) TRACE("external configuration: discarded by disableexternal");
     int keep = loader->GetLength() - loader->externalLength;
     if (keep <= 0) {
       loader->SetLength(0);
