@@ -169,7 +169,7 @@ TEST_F(ServicesTest, AStartWithoutTheGuardDoesNotCount) {
 TEST_F(ServicesTest, TwentyGuardedStartsAtOnceLetExactlyOneRun) {
   std::string exe = PackTestJvm({"singleinstance true"});
   RunOptions options;
-  options.env = {{"TESTJVM_MAIN_SLEEP_MS", "3000"}};
+  options.env = {{"TESTJVM_MAIN_SLEEP_MS", "6000"}};
   std::vector<std::unique_ptr<Process>> starts;
   for (int i = 0; i < 20; ++i) starts.emplace_back(new Process({exe}, options));
   int ran = 0, refused = 0;
