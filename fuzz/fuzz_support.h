@@ -19,10 +19,11 @@
 namespace fuzz {
 
 inline const char* const kSettingKeys[] = {
-    "mainclass", "classpath", "libs",     "option",   "property",       "export",
-    "argv",      "minjre",    "maxjre",   "jre_order", "jvmdll",        "jre",
-    "vm",        "message",   "forcecwd", "stdout",    "stderr",        "singleinstance",
-    "disableexternal"};
+    "mainclass", "classpath",      "libs",           "option",
+    "property",  "export",         "argv",           "minjre",
+    "maxjre",    "jre_order",      "jvmdll",         "jre",
+    "vm",        "message",        "forcecwd",       "stdout",
+    "stderr",    "singleinstance", "disableexternal"};
 
 inline int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return remove(path);
@@ -65,40 +66,37 @@ inline void SetLauncherPaths(CSettingsLoader& loader) {
   loader.workDir = "/var/empty/";
 }
 
-// Every key the launcher reads, the ways the launcher reads it. Needs pldr == &loader for the
-// expanding callbacks.
+// Every key the launcher reads, the ways the launcher reads it (mainclass and disableexternal
+// from the packaged part only). Needs pldr == &loader for the expanding callbacks.
 inline void LookUpEveryKey(CSettingsLoader& loader) {
   for (const char* key : kSettingKeys) {
-    for (int packagedOnly = 0; packagedOnly < 2; ++packagedOnly) {
-      // Raw values are one line each: a value never spans a line end.
-      MyCString raw = loader.GetSetting(key, nullptr, nullptr, packagedOnly, false);
-      FUZZ_CHECK(!HasLineBreak(raw));
-      MyCString local = loader.GetSetting(key, nullptr, nullptr, packagedOnly, true);
-      MyCString expanded = ExpandValue(local, false);
-      if (!strchr(local.CStr(), '%') && !strchr(local.CStr(), '$')) {
-        FUZZ_CHECK(expanded.GetLength() == local.GetLength());
-      }
+    const bool packagedOnly = !strcmp(key, "mainclass") || !strcmp(key, "disableexternal");
+    // Raw values are one line each: a value never spans a line end.
+    MyCString raw = loader.GetSetting(key, nullptr, nullptr, packagedOnly, false);
+    FUZZ_CHECK(!HasLineBreak(raw));
+    MyCString local = loader.GetSetting(key, nullptr, nullptr, packagedOnly, true);
+    MyCString expanded = ExpandValue(local, false);
+    if (!strchr(local.CStr(), '%') && !strchr(local.CStr(), '$')) {
+      FUZZ_CHECK(expanded.GetLength() == local.GetLength());
+    }
 
-      MyCStringArray values, utf8Values;
-      FUZZ_CHECK(loader
-                     .GetSetting(key, CSettingsLoader::EnumCommonCallback, &values, packagedOnly,
-                                 true)
-                     .IsEmpty());
-      loader.GetSetting(key, CSettingsLoader::EnumCommonCallbackUtf8, &utf8Values, packagedOnly,
-                        false);
-      FUZZ_CHECK(values.GetCount() == utf8Values.GetCount());
-      // The first collected value is the single-valued lookup, expanded.
-      if (values.GetCount() > 0) {
-        FUZZ_CHECK(strcmp(values.GetAt(0), expanded.CStr()) == 0);
-      } else {
-        FUZZ_CHECK(local.IsEmpty());
-      }
-
-      CBufferT<char> paths;
-      loader.GetSetting(key, AppendPathList, &paths, packagedOnly, true);
-      FUZZ_CHECK(paths.IsEmpty() || paths.GetData()[0] == ':');
+    MyCStringArray values, utf8Values;
+    FUZZ_CHECK(
+        loader.GetSetting(key, CSettingsLoader::EnumCommonCallback, &values, packagedOnly, true)
+            .IsEmpty());
+    loader.GetSetting(key, CSettingsLoader::EnumCommonCallbackUtf8, &utf8Values, packagedOnly,
+                      false);
+    FUZZ_CHECK(values.GetCount() == utf8Values.GetCount());
+    // The first collected value is the single-valued lookup, expanded.
+    if (values.GetCount() > 0) {
+      FUZZ_CHECK(strcmp(values.GetAt(0), expanded.CStr()) == 0);
+    } else {
+      FUZZ_CHECK(local.IsEmpty());
     }
   }
+  CBufferT<char> paths;
+  loader.GetSetting("classpath", AppendPathList, &paths);
+  FUZZ_CHECK(paths.IsEmpty() || paths.GetData()[0] == ':');
   loader.vmName.SetLength(0);
   FUZZ_CHECK(!loader.GetVmName().IsEmpty());
 }

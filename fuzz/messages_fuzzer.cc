@@ -40,7 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   pldr = &loader;
   ReloadMessageOverridesForTesting();
 
-  const bool overridden = fuzz::Str(loader.GetSetting("message")) != "";
+  MyCStringArray overrides;
+  loader.GetSetting("message", CSettingsLoader::EnumCommonCallback, &overrides);
+  const bool overridden = overrides.GetCount() > 0;
   for (unsigned long number = 0; number <= 16; ++number) {
     MyCString message = GetMessageText(number);
     if (!overridden) {

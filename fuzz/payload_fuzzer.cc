@@ -67,9 +67,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 6) return 0;
-  const uint32_t archiveSize = static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
-                               (static_cast<uint32_t>(data[2]) << 16) |
-                               (static_cast<uint32_t>(data[3]) << 24);
+  const uint32_t archiveSize =
+      static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
+      (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24);
   size_t external = static_cast<size_t>(data[4]) | (static_cast<size_t>(data[5]) << 8);
   data += 6;
   size -= 6;
@@ -90,8 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     CSettingsLoader loader(true);
     FUZZ_CHECK(loader.trailerEnd == -1 ||
-               (loader.trailerEnd >= 4 &&
-                static_cast<size_t>(loader.trailerEnd) + 16 <= fileSize));
+               (loader.trailerEnd >= 4 && static_cast<size_t>(loader.trailerEnd) + 16 <= fileSize));
     FUZZ_CHECK(loader.externalLength >= 0 && loader.externalLength <= loader.GetLength());
     FUZZ_CHECK(fuzz::Str(loader.exePath) == own);
 

@@ -22,8 +22,8 @@ void Decode(CSettingsLoader& loader, const std::string& raw) {
   } else {
     // Converted texts stop at the first zero character, so they hold no NUL.
     FUZZ_CHECK(added.find('\0') == std::string::npos);
-    if (raw.size() >= 2 && (raw.compare(0, 2, "\xFF\xFE") == 0 ||
-                            raw.compare(0, 2, "\xFE\xFF") == 0)) {
+    if (raw.size() >= 2 &&
+        (raw.compare(0, 2, "\xFF\xFE") == 0 || raw.compare(0, 2, "\xFE\xFF") == 0)) {
       FUZZ_CHECK(added.size() <= 3 * ((raw.size() - 2) / 2));
     }
   }

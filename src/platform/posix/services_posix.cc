@@ -1,5 +1,6 @@
 // Standard stream descriptors and the shared instance segment over POSIX calls.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
@@ -16,10 +17,28 @@ StreamTarget OpenAppendTarget(const char* path, void** stream) {
   return open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0664);
 }
 
+namespace {
+void IgnoreBrokenPipe(int) {}
+}  // namespace
+
 StreamTarget StartCommandTarget(const char* command, void** stream) {
   FILE* pipe = popen(command, "w");
   *stream = pipe;
-  return pipe ? fileno(pipe) : -1;
+  if (!pipe) return -1;
+  // A command may end before the launcher has written everything, its messages included; the
+  // write then fails instead of SIGPIPE ending the launcher without its status. A handler, not
+  // SIG_IGN, so that every program started later gets the default action back.
+  struct sigaction current;
+  if (sigaction(SIGPIPE, nullptr, &current) == 0 && !(current.sa_flags & SA_SIGINFO) &&
+      current.sa_handler == SIG_DFL) {
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    action.sa_handler = IgnoreBrokenPipe;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGPIPE, &action, nullptr);
+  }
+  return fileno(pipe);
 }
 
 StreamTarget ReplaceStandardStream(int which, StreamTarget target, void*) {
@@ -57,19 +76,25 @@ InstanceSegment* AttachInstanceSegment(unsigned int key) {
   if (key == static_cast<unsigned int>(-1)) return nullptr;
   int id = shmget(static_cast<key_t>(key), kSegmentSize, IPC_CREAT | 0666);
   if (id == -1) return nullptr;
-  struct shmid_ds status;
-  if (shmctl(id, IPC_STAT, &status) != 0) return nullptr;
   void* address = shmat(id, nullptr, SHM_RND);
   if (address == reinterpret_cast<void*>(-1)) return nullptr;
-  // A segment that nobody had attached may hold the count of processes that died.
-  if (status.shm_nattch == 0) memset(address, 0, kSegmentSize);
+  // A segment that nobody else has attached may hold the count of processes that died: a start
+  // that passed the guard keeps the segment attached while it runs. The count is taken before
+  // the attach count and cleared only if it is still the same, so a start that attached in
+  // between and has counted itself already is never wiped out.
+  int* counter = static_cast<int*>(address);
+  int seen = __atomic_load_n(counter, __ATOMIC_SEQ_CST);
+  struct shmid_ds status;
+  if (seen != 0 && shmctl(id, IPC_STAT, &status) == 0 && status.shm_nattch == 1) {
+    __atomic_compare_exchange_n(counter, &seen, 0, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+  }
   InstanceSegment* segment = static_cast<InstanceSegment*>(malloc(sizeof(InstanceSegment)));
   if (!segment) {
     shmdt(address);
     return nullptr;
   }
   segment->id = id;
-  segment->counter = static_cast<int*>(address);
+  segment->counter = counter;
   return segment;
 }
 
