@@ -29,13 +29,15 @@ inline int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return remove(path);
 }
 
-// A private directory below /tmp, removed when the fuzzer exits.
+// A private directory below $TMPDIR (or /tmp), removed at exit. libFuzzer may end without
+// running exit handlers, so run-fuzzers points TMPDIR at a directory it clears itself.
 inline const std::string& ScratchDir() {
   static std::string path = [] {
-    char pattern[] = "/tmp/launcher-fuzz-XXXXXX";
-    if (!mkdtemp(pattern)) abort();
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/launcher-fuzz-XXXXXX";
+    if (!mkdtemp(&pattern[0])) abort();
     atexit([] { nftw(ScratchDir().c_str(), RemoveEntry, 8, FTW_DEPTH | FTW_PHYS); });
-    return std::string(pattern);
+    return pattern;
   }();
   return path;
 }
