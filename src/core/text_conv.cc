@@ -197,3 +197,15 @@ MyCString WideToLocale(const wchar_t* wide, int count, bool* exact) {
   }
   return result;
 }
+
+bool LocaleKeepsAscii() {
+  char ascii[128];
+  for (int i = 1; i < 128; ++i) ascii[i - 1] = static_cast<char>(i);
+  ascii[127] = '\0';
+  wchar_t wide[128];
+  if (mbstowcs(wide, ascii, 128) != 127) return false;
+  for (int i = 0; i < 127; ++i) {
+    if (wide[i] != static_cast<wchar_t>(i + 1)) return false;
+  }
+  return true;
+}

@@ -42,4 +42,8 @@ class UcsString : public CStringBufT<unsigned short> {
 // represent becomes '?', and exact (when given) then turns false.
 MyCString WideToLocale(const wchar_t* wide, int count = -1, bool* exact = nullptr);
 
+// True when the locale's multibyte encoding reads every ASCII character as itself, as UTF-8,
+// the ISO 8859 family and the C locale do; checked anew on every call.
+bool LocaleKeepsAscii();
+
 #endif  // LAUNCHER_CORE_TEXT_CONV_H_

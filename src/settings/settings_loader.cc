@@ -1,6 +1,8 @@
 #include "settings/settings_loader.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/text_conv.h"
 #include "platform/platform.h"
@@ -19,11 +21,24 @@ char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Eight bytes at a time: a long configuration file is checked whole before it is copied.
 bool HasHighByte(const char* s, int n) {
-  for (int i = 0; i < n; ++i) {
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    memcpy(&word, s + i, sizeof word);
+    if (word & 0x8080808080808080ull) return true;
+  }
+  for (; i < n; ++i) {
     if (static_cast<unsigned char>(s[i]) >= 0x80) return true;
   }
   return false;
+}
+
+// True when no byte before the first NUL (which ends a mark-less text) is 0x80 or above.
+bool IsPlainAscii(const char* s, int n) {
+  const void* nul = memchr(s, '\0', static_cast<size_t>(n));
+  return !HasHighByte(s, nul ? static_cast<int>(static_cast<const char*>(nul) - s) : n);
 }
 
 // Matches "blanks key [blanks] [= [blanks]]" at the start of line; sets the value's start.
@@ -64,13 +79,27 @@ MyCString UnicodeUnitsToUtf8(const char* bytes, int length, bool bigEndian) {
   return MyCString(utf8.CStr(), utf8.GetLength());
 }
 
+// The value after the key, converted to the locale's encoding when asked and possible.
+MyCString ValueOf(const CBufferRefT<char>& line, int valueStart, bool toLocale) {
+  MyCString value(line.GetData() + valueStart, line.GetLength() - valueStart);
+  if (toLocale && HasHighByte(value.CStr(), value.GetLength())) {
+    UnicodeStringFromUtf8 wide(value.CStr(), value.GetLength());
+    bool exact = true;
+    MyCString converted = WideToLocale(wide.CStr(), wide.GetLength(), &exact);
+    // A value the locale cannot represent stays in UTF-8, which file systems usually expect.
+    if (exact) value = converted;
+  }
+  return value;
+}
+
 }  // namespace
 
 bool CLineReader::ReadLine(CBufferRefT<char>& line) {
   const char* p = data_;
   if (!p || *p == '\0') return false;
   const char* start = p;
-  while (*p != '\0' && *p != '\r' && *p != '\n') ++p;
+  // strcspn is vectorised by the C library; a long configuration file is walked by every lookup.
+  p += strcspn(p, "\r\n");
   line = CBufferRefT<char>(start, static_cast<int>(p - start));
   if (*p == '\r') {
     ++p;
@@ -110,25 +139,68 @@ MyCString CSettingsLoader::GetSetting(const char* key, SettingCallback callback,
 
 MyCString CSettingsLoader::GetSetting(const CBufferRefT<char>& key, SettingCallback callback,
                                       void* context, bool packagedOnly, bool toLocale) const {
-  const char* text = CStr();
-  if (packagedOnly) text += externalLength < GetLength() ? externalLength : GetLength();
-  CLineReader reader(text);
+  if (key.GetLength() > 0 && IsNameChar(key.GetData()[0])) {
+    // Only lines that start with a name character can match such a key.
+    const char* text = CStr();
+    char first = LowerAscii(key.GetData()[0]);
+    const CBufferT<CSettingsLineCache::Span>& spans = LineCache(packagedOnly).spans();
+    for (int i = 0; i < spans.GetLength(); ++i) {
+      const CSettingsLineCache::Span& span = spans.GetData()[i];
+      if (LowerAscii(text[span.start]) != first) continue;
+      int valueStart;
+      CBufferRefT<char> line(text + span.start, span.length);
+      if (!MatchKey(line, key, &valueStart)) continue;
+      MyCString value = ValueOf(line, valueStart, toLocale);
+      if (!callback) return value;
+      callback(context, value.CStr());
+    }
+    return MyCString();
+  }
+  CLineReader reader(CStr() + PackagedOffset(packagedOnly));
   CBufferRefT<char> line;
   while (reader.ReadLine(line)) {
     int valueStart;
     if (!MatchKey(line, key, &valueStart)) continue;
-    MyCString value(line.GetData() + valueStart, line.GetLength() - valueStart);
-    if (toLocale && HasHighByte(value.CStr(), value.GetLength())) {
-      UnicodeStringFromUtf8 wide(value.CStr(), value.GetLength());
-      bool exact = true;
-      MyCString converted = WideToLocale(wide.CStr(), wide.GetLength(), &exact);
-      // A value the locale cannot represent stays in UTF-8, which file systems usually expect.
-      if (exact) value = converted;
-    }
+    MyCString value = ValueOf(line, valueStart, toLocale);
     if (!callback) return value;
     callback(context, value.CStr());
   }
   return MyCString();
+}
+
+int CSettingsLoader::PackagedOffset(bool packagedOnly) const {
+  if (!packagedOnly || externalLength <= 0) return 0;
+  return externalLength < GetLength() ? externalLength : GetLength();
+}
+
+const CSettingsLineCache& CSettingsLoader::LineCache(bool packagedOnly) const {
+  CSettingsLineCache& cache = packagedOnly ? packagedLines_ : wholeLines_;
+  int from = PackagedOffset(packagedOnly);
+  if (!cache.Matches(CStr(), GetLength(), from)) cache.Build(CStr(), GetLength(), from);
+  return cache;
+}
+
+void CSettingsLoader::SetLength(int n) {
+  wholeLines_.Invalidate();
+  packagedLines_.Invalidate();
+  CStringBufT<char>::SetLength(n);
+}
+
+void CSettingsLineCache::Build(const char* text, int length, int from) {
+  spans_.SetLength(0);
+  CLineReader reader(text + from);
+  CBufferRefT<char> line;
+  while (reader.ReadLine(line)) {
+    int i = 0;
+    while (i < line.GetLength() && line.GetData()[i] == ' ') ++i;
+    if (i == line.GetLength() || !IsNameChar(line.GetData()[i])) continue;
+    Span span = {static_cast<int>(line.GetData() - text) + i, line.GetLength() - i};
+    spans_.AppendOne(span);
+  }
+  text_ = text;
+  length_ = length;
+  from_ = from;
+  built_ = true;
 }
 
 MyCString CSettingsLoader::ResolvePath(const CBufferRefT<char>& path) const {
@@ -160,6 +232,10 @@ void CSettingsLoader::DecodeSettingsText(const char* raw, int length) {
     Append(UnicodeUnitsToUtf8(raw + 2, length - 2, false));
   } else if (length >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
     Append(UnicodeUnitsToUtf8(raw + 2, length - 2, true));
+  } else if (length > 0 && IsPlainAscii(raw, length) && LocaleKeepsAscii()) {
+    // Plain ASCII converts to itself; the conversion would stop at a NUL, so the copy does too.
+    const void* nul = memchr(raw, '\0', static_cast<size_t>(length));
+    Append(raw, nul ? static_cast<int>(static_cast<const char*>(nul) - raw) : length);
   } else if (length > 0) {
     UnicodeString wide(raw, length);
     Utf8String utf8(wide.CStr(), wide.GetLength());

@@ -1,5 +1,8 @@
 // The settings store: the merged settings text (external file first, then the packaged text)
 // with the launcher's own paths, answering every lookup by scanning the text line by line.
+// Lines that cannot hold a key (comments, blank lines) are skipped through a cache of where
+// the other lines start, so a long commented configuration file costs one walk, not one per
+// lookup.
 #ifndef LAUNCHER_SETTINGS_SETTINGS_LOADER_H_
 #define LAUNCHER_SETTINGS_SETTINGS_LOADER_H_
 
@@ -16,6 +19,31 @@ class CLineReader : public CBufferRefT<char> {
   bool ReadLine(MyCString& line);
   // The same without copying: line views the bytes inside the text.
   bool ReadLine(CBufferRefT<char>& line);
+};
+
+// Where the lines of a settings text that start with a letter, digit or '_' (after blanks)
+// begin and how long they are, for one starting offset of the walk.
+class CSettingsLineCache {
+ public:
+  // False when the text, its length or the starting offset changed since the cache was built.
+  bool Matches(const char* text, int length, int from) const {
+    return built_ && text_ == text && length_ == length && from_ == from;
+  }
+  void Build(const char* text, int length, int from);
+  void Invalidate() { built_ = false; }
+
+  struct Span {
+    int start;
+    int length;
+  };
+  const CBufferT<Span>& spans() const { return spans_; }
+
+ private:
+  bool built_ = false;
+  const char* text_ = nullptr;
+  int length_ = 0;
+  int from_ = 0;
+  CBufferT<Span> spans_;
 };
 
 class CSettingsLoader : public CStringBufT<char> {
@@ -56,6 +84,17 @@ class CSettingsLoader : public CStringBufT<char> {
   MyCString workDir;
   MyCString vmName;
   int trailerEnd;
+
+  // Every change of the text goes through here, so the line caches are dropped with it.
+  void SetLength(int n) override;
+
+ private:
+  // Where a walk starts: after the external text for packaged-only lookups.
+  int PackagedOffset(bool packagedOnly) const;
+  const CSettingsLineCache& LineCache(bool packagedOnly) const;
+
+  mutable CSettingsLineCache wholeLines_;
+  mutable CSettingsLineCache packagedLines_;
 };
 
 // The one settings store of the process.

@@ -2,10 +2,15 @@
 // the loading sequence with the external configuration file beside the executable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "core/text_conv.h"
 #include "settings/settings_loader.h"
 #include "test_files.h"
 
@@ -127,6 +132,102 @@ TEST(SettingsSyntax, PackagedOnlyLookupSkipsTheExternalPart) {
   EXPECT_EQ(Str(loader.GetSetting("stdout", nullptr, nullptr, true)), "pkg");
 }
 
+// Every line of text from `from` that matches key, walked the plain way: one line after
+// another up to the first NUL, leading blanks, the key in any case, then blanks, '=', blanks.
+Values ReferenceLookup(const std::string& text, size_t from, const std::string& key) {
+  Values values;
+  size_t pos = from;
+  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+  const auto nameChar = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+  };
+  while (pos < text.size() && text[pos] != '\0') {
+    size_t end = text.find_first_of(std::string("\r\n\0", 3), pos);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(pos, end - pos);
+    if (end < text.size() && text[end] != '\0') {
+      char first = text[end++];
+      if (end < text.size() && text[end] == (first == '\r' ? '\n' : '\r')) ++end;
+    }
+    pos = end;
+    size_t i = line.find_first_not_of(' ');
+    if (i == std::string::npos) i = line.size();
+    if (line.size() - i < key.size()) continue;
+    bool same = true;
+    for (size_t j = 0; j < key.size(); ++j) same = same && lower(line[i + j]) == lower(key[j]);
+    if (!same) continue;
+    i += key.size();
+    if (i < line.size() && nameChar(line[i])) continue;
+    while (i < line.size() && line[i] == ' ') ++i;
+    if (i < line.size() && line[i] == '=') ++i;
+    while (i < line.size() && line[i] == ' ') ++i;
+    values.push_back(line.substr(i));
+  }
+  return values;
+}
+
+Values Lookup(const CSettingsLoader& loader, const char* key, bool packagedOnly) {
+  Values values;
+  loader.GetSetting(
+      key, [](void* out, const char* v) { static_cast<Values*>(out)->push_back(v); }, &values,
+      packagedOnly, false);
+  return values;
+}
+
+// Lookups skip lines that cannot hold a key through a cache of line starts; whatever the text,
+// the external offset and the key, they must find exactly what a plain walk finds.
+TEST(SettingsLookup, AgreesWithAPlainWalkOnRandomTexts) {
+  const std::vector<std::string> pieces = {"option", "OPTION",    "options", "option.x",
+                                           "opt",    "mainclass", "  ",      " ",
+                                           "=",      "==",        "\t",      "#",
+                                           "x",      "_",         "9",       "\r",
+                                           "\n",     "\r\n",      "\n\r",    std::string(1, '\0')};
+  const std::vector<std::string> keys = {"option", "mainclass", "opt", "x", "_",
+                                         "9",      "#",         "",    "=", "\t"};
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const int count = static_cast<int>(random() % 24);
+    for (int i = 0; i < count; ++i) text += pieces[random() % pieces.size()];
+    CSettingsLoader loader(false);
+    loader.Append(text.data(), static_cast<int>(text.size()));
+    loader.externalLength = text.empty() ? 0 : static_cast<int>(random() % (text.size() + 2));
+    const size_t from = std::min(static_cast<size_t>(loader.externalLength), text.size());
+    for (const std::string& key : keys) {
+      SCOPED_TRACE(::testing::Message() << "round " << round << " key '" << key << "'");
+      EXPECT_EQ(Lookup(loader, key.c_str(), false), ReferenceLookup(text, 0, key));
+      EXPECT_EQ(Lookup(loader, key.c_str(), true), ReferenceLookup(text, from, key));
+      const Values first = ReferenceLookup(text, 0, key);
+      EXPECT_EQ(Str(loader.GetSetting(key.c_str(), nullptr, nullptr, false, false)),
+                first.empty() ? "" : first[0]);
+    }
+    if (HasFailure()) break;
+  }
+}
+
+TEST(SettingsLookup, SeesEveryChangeOfTheText) {
+  CSettingsLoader loader(false);
+  Feed(loader, CrLf({"# a comment", "option a"}));
+  EXPECT_EQ(AllValues(loader, "option"), (Values{"a"}));
+  Feed(loader, CrLf({"", "option b"}));
+  EXPECT_EQ(AllValues(loader, "option"), (Values{"a", "b"}));
+  // The same length and the same storage, with the lines moved.
+  const std::string swapped = CrLf({"option a", "# a comment", "", "option b"});
+  ASSERT_EQ(swapped.size(), static_cast<size_t>(loader.GetLength()));
+  memcpy(loader.GetBuffer(), swapped.data(), swapped.size());
+  EXPECT_EQ(Str(loader.GetSetting("option")), "a");
+  loader.SetLength(0);
+  EXPECT_EQ(AllValues(loader, "option"), Values{});
+  loader.AppendStr("option c");
+  EXPECT_EQ(AllValues(loader, "option"), (Values{"c"}));
+  // Moving the external boundary changes what a packaged-only lookup walks.
+  loader.AppendStr("\r\nmainclass m");
+  loader.externalLength = 10;
+  EXPECT_EQ(Str(loader.GetSetting("mainclass", nullptr, nullptr, true)), "m");
+  loader.externalLength = loader.GetLength();
+  EXPECT_EQ(Str(loader.GetSetting("mainclass", nullptr, nullptr, true)), "");
+}
+
 TEST(SettingsToLocale, ConvertsOnlyValuesWithHighBytes) {
   const std::string text =
       "\xEF\xBB\xBF" + CrLf({"a caf\xC3\xA9 \xE2\x82\xAC", "b plain", "c x\x80y"});
@@ -154,7 +255,10 @@ TEST(SettingsDecode, ByteOrderMarkSelectsEncoding) {
       {"k \xC3\xA9", "k \xC3\xA9", true},
       {"k \xE9x", "k ?x", false},
       {std::string("k v\0w", 5), "k v", false},
-      {"\xFF", "?", false},  // too short for any mark
+      {std::string("k v\0w", 5), "k v", true},
+      {std::string("k v\0\xE9", 5), "k v", false},  // ASCII up to the NUL: copied as it is
+      {std::string("k \xE9\0w", 5), "k ?", false},  // converted, still ends at the NUL
+      {"\xFF", "?", false},                         // too short for any mark
   };
   for (const auto& c : cases) {
     std::unique_ptr<ScopedLocale> locale;
@@ -162,6 +266,8 @@ TEST(SettingsDecode, ByteOrderMarkSelectsEncoding) {
     CSettingsLoader loader(false);
     Feed(loader, c.raw);
     EXPECT_EQ(Str(loader), c.text) << "raw text of " << c.raw.size() << " bytes";
+    // Plain ASCII skips the conversion only where the locale would leave it unchanged.
+    EXPECT_TRUE(LocaleKeepsAscii());
   }
 }
 
