@@ -35,10 +35,10 @@ bool HasHighByte(const char* s, int n) {
   return false;
 }
 
-// True when no byte before the first NUL (which ends a mark-less text) is 0x80 or above.
-bool IsPlainAscii(const char* s, int n) {
+// The length of s up to its first NUL, at most n.
+int LengthBeforeNul(const char* s, int n) {
   const void* nul = memchr(s, '\0', static_cast<size_t>(n));
-  return !HasHighByte(s, nul ? static_cast<int>(static_cast<const char*>(nul) - s) : n);
+  return nul ? static_cast<int>(static_cast<const char*>(nul) - s) : n;
 }
 
 // Matches "blanks key [blanks] [= [blanks]]" at the start of line; sets the value's start.
@@ -98,7 +98,7 @@ bool CLineReader::ReadLine(CBufferRefT<char>& line) {
   const char* p = data_;
   if (!p || *p == '\0') return false;
   const char* start = p;
-  // strcspn is vectorised by the C library; a long configuration file is walked by every lookup.
+  // strcspn is vectorised by the C library, which matters for a long configuration file.
   p += strcspn(p, "\r\n");
   line = CBufferRefT<char>(start, static_cast<int>(p - start));
   if (*p == '\r') {
@@ -226,16 +226,16 @@ void CSettingsLoader::RefreshWorkDir() {
 
 void CSettingsLoader::DecodeSettingsText(const char* raw, int length) {
   const unsigned char* b = reinterpret_cast<const unsigned char*>(raw);
+  int textLength = length > 0 ? LengthBeforeNul(raw, length) : 0;
   if (length >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
     Append(raw + 3, length - 3);
   } else if (length >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
     Append(UnicodeUnitsToUtf8(raw + 2, length - 2, false));
   } else if (length >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
     Append(UnicodeUnitsToUtf8(raw + 2, length - 2, true));
-  } else if (length > 0 && IsPlainAscii(raw, length) && LocaleKeepsAscii()) {
+  } else if (length > 0 && !HasHighByte(raw, textLength) && LocaleKeepsAscii()) {
     // Plain ASCII converts to itself; the conversion would stop at a NUL, so the copy does too.
-    const void* nul = memchr(raw, '\0', static_cast<size_t>(length));
-    Append(raw, nul ? static_cast<int>(static_cast<const char*>(nul) - raw) : length);
+    Append(raw, textLength);
   } else if (length > 0) {
     UnicodeString wide(raw, length);
     Utf8String utf8(wide.CStr(), wide.GetLength());
