@@ -17,8 +17,10 @@
 
 int RunOnThread(int (*procedure)(void*), long stackSize, void* argument) {
   int result = 0;
-  if (!RunThreadAndJoin(procedure, stackSize, argument, &result)) result = procedure(argument);
-  return result;
+  if (RunThreadAndJoin(procedure, stackSize, argument, &result)) return result;
+  // A stack size the system refuses is dropped before the thread is given up.
+  if (stackSize > 0 && RunThreadAndJoin(procedure, 0, argument, &result)) return result;
+  return procedure(argument);
 }
 
 int JvmThreadEntry(void* raw) {
@@ -121,7 +123,10 @@ int LauncherMain(int argc, char** argv) {
   record.argCount = argc - 1;
   record.argVector = argc > 0 ? argv + 1 : argv;
   record.signalSetup = InstallSignalHandlers;
-  int result = RunOnThread(JvmThreadEntry, 0, &record);
+  // The thread that runs main gets the stack that -Xss asks for, as java's own main thread does.
+  long stackSize = RequestedStackSize();
+  TRACE("JVM thread stack size %ld", stackSize);
+  int result = RunOnThread(JvmThreadEntry, stackSize, &record);
   TRACE("exit status %d", result);
 
   pldr = nullptr;

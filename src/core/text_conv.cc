@@ -53,6 +53,37 @@ bool IsContinuation(unsigned char b) {
   return (b & 0xC0) == 0x80;
 }
 
+bool IsHighSurrogate(unsigned long c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+
+bool IsLowSurrogate(unsigned long c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+unsigned long CombineSurrogates(unsigned long high, unsigned long low) {
+  return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+
+// Wide characters of 16 bits hold a character above U+FFFF as a surrogate pair.
+int StoreWide(unsigned long c, wchar_t* out) {
+  if (sizeof(wchar_t) == 2 && c > 0xFFFF) {
+    c -= 0x10000;
+    out[0] = static_cast<wchar_t>(0xD800 | (c >> 10));
+    out[1] = static_cast<wchar_t>(0xDC00 | (c & 0x3FF));
+    return 2;
+  }
+  out[0] = static_cast<wchar_t>(c);
+  return 1;
+}
+
+// The number of continuation bytes that follow b[0], at most want; b holds n bytes.
+int Continuations(const unsigned char* b, int n, int want) {
+  int k = 0;
+  while (k < want && k + 1 < n && IsContinuation(b[k + 1])) ++k;
+  return k;
+}
+
 }  // namespace
 
 Utf8String::Utf8String(const wchar_t* wide, int count) {
@@ -61,7 +92,13 @@ Utf8String::Utf8String(const wchar_t* wide, int count) {
   char* out = data_;
   int used = 0;
   for (int i = 0; i < n; ++i) {
-    used += EncodeUtf8(static_cast<unsigned long>(wide[i]), out + used);
+    unsigned long c = static_cast<unsigned long>(wide[i]);
+    // A surrogate pair (16-bit wide characters) is one character of four bytes.
+    if (IsHighSurrogate(c) && i + 1 < n &&
+        IsLowSurrogate(static_cast<unsigned long>(wide[i + 1]))) {
+      c = CombineSurrogates(c, static_cast<unsigned long>(wide[++i]));
+    }
+    used += EncodeUtf8(c, out + used);
   }
   SetLength(used);
 }
@@ -99,7 +136,16 @@ UnicodeString::UnicodeString(const char* multibyte, int count) {
 UnicodeString::UnicodeString(const unsigned short* units, int count) {
   int n = LengthUpTo(units, count);
   SetLength(n);
-  for (int i = 0; i < n; ++i) data_[i] = static_cast<wchar_t>(units[i]);
+  int out = 0;
+  for (int i = 0; i < n; ++i) {
+    unsigned long c = units[i];
+    // 32-bit wide characters hold a surrogate pair as the one character it stands for.
+    if (sizeof(wchar_t) == 4 && IsHighSurrogate(c) && i + 1 < n && IsLowSurrogate(units[i + 1])) {
+      c = CombineSurrogates(c, units[++i]);
+    }
+    data_[out++] = static_cast<wchar_t>(c);
+  }
+  SetLength(out);
 }
 
 UnicodeStringFromUtf8::UnicodeStringFromUtf8(const char* utf8, int count) {
@@ -110,39 +156,30 @@ UnicodeStringFromUtf8::UnicodeStringFromUtf8(const char* utf8, int count) {
   int j = 0;
   while (j < n) {
     unsigned char c = b[j];
-    wchar_t wc;
-    if (c < 0x80) {
-      wc = c;
+    int extra = c < 0x80             ? 0
+                : (c & 0xE0) == 0xC0 ? 1
+                : (c & 0xF0) == 0xE0 ? 2
+                : (c & 0xF8) == 0xF0 ? 3
+                                     : -1;
+    if (extra < 0) {
+      data_[out++] = L'?';
       j += 1;
-    } else if ((c & 0xF0) == 0xE0) {
-      if (j + 3 > n) break;
-      if (IsContinuation(b[j + 1])) {
-        if (IsContinuation(b[j + 2])) {
-          wc = static_cast<wchar_t>(((c & 0x0F) << 12) | ((b[j + 1] & 0x3F) << 6) |
-                                    (b[j + 2] & 0x3F));
-          j += 3;
-        } else {
-          wc = L'?';
-          j += 2;
-        }
-      } else {
-        wc = L'?';
-        j += 1;
-      }
-    } else if ((c & 0xE0) == 0xC0) {
-      if (j + 2 > n) break;
-      if (IsContinuation(b[j + 1])) {
-        wc = static_cast<wchar_t>(((c & 0x1F) << 6) | (b[j + 1] & 0x3F));
-        j += 2;
-      } else {
-        wc = L'?';
-        j += 1;
-      }
-    } else {
-      wc = L'?';
-      j += 1;
+      continue;
     }
-    data_[out++] = wc;
+    // A form cut short by the end of the text ends decoding.
+    if (j + extra + 1 > n) break;
+    int found = Continuations(b + j, n - j, extra);
+    if (found < extra) {
+      // The lead byte and the continuation bytes seen so far stand for one '?'.
+      data_[out++] = L'?';
+      j += found + 1;
+      continue;
+    }
+    unsigned long wc = extra == 0 ? c : c & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) wc = (wc << 6) | (b[j + k] & 0x3F);
+    j += extra + 1;
+    if (wc > 0x10FFFF) wc = '?';
+    out += StoreWide(wc, data_ + out);
   }
   SetLength(out);
   TrimAtZero();

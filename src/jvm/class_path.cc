@@ -22,7 +22,8 @@ bool IsDot(const char* name) {
 
 void AppendEnvironmentPath(const char* name, CBufferT<char>& out) {
   const char* value = getenv(name);
-  if (!value) return;
+  // An empty element would mean the working directory to the JVM.
+  if (!value || !*value) return;
   out.AppendOne(kPathListSeparator);
   out.Append(value, static_cast<int>(strlen(value)));
 }

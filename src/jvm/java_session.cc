@@ -1,6 +1,8 @@
 #include "jvm/java_session.h"
 
+#include <climits>
 #include <cstdio>
+#include <cstring>
 
 #include "app/messages.h"
 #include "core/text_conv.h"
@@ -28,6 +30,14 @@ void AddGeneratedOption(const char* prefix, const CBufferRefT<char>& value) {
   MyCString option(prefix);
   option.Append(value);
   psession->AddOption(option.CStr());
+}
+
+// Java's own UTF-8 reader takes modified UTF-8, in which a character above U+FFFF is not four
+// bytes; going through UTF-16 keeps every character as written.
+jstring NewStringFromUtf8(JNIEnv* env, const MyCString& text) {
+  UnicodeStringFromUtf8 wide(text.CStr(), text.GetLength());
+  UcsString units(wide.CStr(), wide.GetLength());
+  return env->NewString(reinterpret_cast<const jchar*>(units.CStr()), units.GetLength());
 }
 
 struct Version {
@@ -103,6 +113,10 @@ int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int ex
     result = RunMain(psession->GetEnv(), mainClass.CStr(), argvValues, argCount, argVector,
                      extraCount, extraVector);
   }
+  if (result == kMainThrew) {
+    TRACE("main ended with an exception");
+    return 1;
+  }
   TRACE("session result %d", result);
   if (result == 6 || result == 12) {
     MyCString text = FormatVersionMessage(GetMessageText(static_cast<unsigned long>(result)),
@@ -112,6 +126,54 @@ int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int ex
     ReportMessage(static_cast<unsigned long>(result));
   }
   return result;
+}
+
+long ParseStackSizeOption(const char* option) {
+  if (strncmp(option, "-Xss", 4) != 0) return 0;
+  const char* p = option + 4;
+  if (*p < '0' || *p > '9') return 0;
+  unsigned long long value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + static_cast<unsigned long long>(*p - '0');
+    if (value > 0xFFFFFFFFull) return 0;
+  }
+  int shift = 0;
+  switch (*p) {
+    case 'k':
+    case 'K':
+      shift = 10;
+      break;
+    case 'm':
+    case 'M':
+      shift = 20;
+      break;
+    case 'g':
+    case 'G':
+      shift = 30;
+      break;
+    case 't':
+    case 'T':
+      shift = 40;
+      break;
+    case '\0':
+      break;
+    default:
+      return 0;
+  }
+  if (shift && p[1] != '\0') return 0;
+  value <<= shift;
+  // A size the thread layer cannot represent leaves the choice to the system.
+  if (value > static_cast<unsigned long long>(LONG_MAX)) return 0;
+  return static_cast<long>(value);
+}
+
+long RequestedStackSize() {
+  MyCStringArray options = CollectValues("option", false);
+  long size = 0;
+  for (int i = 0; i < options.GetCount(); ++i) {
+    if (strncmp(options.GetAt(i), "-Xss", 4) == 0) size = ParseStackSizeOption(options.GetAt(i));
+  }
+  return size;
 }
 
 bool GetJavaVersion(MyCString& out) {
@@ -159,8 +221,8 @@ void SetSystemProperty(JNIEnv* env, const char* text) {
     if (system) env->DeleteLocalRef(system);
     return;
   }
-  jstring javaName = env->NewStringUTF(name.CStr());
-  jstring javaValue = env->NewStringUTF(value.CStr());
+  jstring javaName = NewStringFromUtf8(env, name);
+  jstring javaValue = NewStringFromUtf8(env, value);
   jobject previous = env->CallStaticObjectMethod(system, setProperty, javaName, javaValue);
   // An empty name makes setProperty throw; clear it so that later JNI calls stay valid.
   CheckJavaException(env, false);

@@ -11,6 +11,11 @@
 int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int extraCount,
                    char** extraVector);
 
+// The thread stack size in bytes that the last "-Xss" option asks for ("-Xss512k", "-Xss64m",
+// "-Xss1g", plain bytes), or 0 when no option asks for one the way the JVM reads it.
+long RequestedStackSize();
+long ParseStackSizeOption(const char* option);
+
 // The JVM's java.version in the locale's encoding; false without a JVM to ask.
 bool GetJavaVersion(MyCString& out);
 

@@ -119,10 +119,10 @@ int RunMain(JNIEnv* env, const char* mainClass, MyCStringArray& argvValues, int 
   jobjectArray args = BuildStringArray(env, words.GetLength(), words.GetBuffer(), argCount,
                                        argVector, extraCount, extraVector);
   env->CallStaticVoidMethod(cls, mainMethod, args);
-  CheckJavaException(env, true);
+  bool threw = CheckJavaException(env, true);
   env->DeleteLocalRef(args);
   env->DeleteLocalRef(cls);
-  return 0;
+  return threw ? kMainThrew : 0;
 }
 
 void CallSystemExit(JNIEnv* env, int status) {

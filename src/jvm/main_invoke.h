@@ -6,8 +6,13 @@
 
 #include "core/buffer.h"
 
+// RunMain's result when main ended with an exception: the JVM has described it, and the
+// process ends with status 1 and no launcher message, as a failed application should.
+const int kMainThrew = -1;
+
 // Finds the main class, builds String[] from the argv words, the command-line arguments and the
-// extra arguments, and calls main: 0, 7 (class missing) or 8 (no static main(String[])).
+// extra arguments, and calls main: 0, 7 (class missing), 8 (no static main(String[])) or
+// kMainThrew.
 int RunMain(JNIEnv* env, const char* mainClass, MyCStringArray& argvValues, int argCount,
             char** argVector, int extraCount, char** extraVector);
 

@@ -5,6 +5,7 @@
 #include "core/trace.h"
 #include "platform/platform.h"
 #include "runtime/runtime_search.h"
+#include "settings/file_trust.h"
 #include "settings/settings_loader.h"
 
 namespace {
@@ -23,12 +24,13 @@ MyCString FindSplashLibrary(CSettingsLoader* loader) {
   MyCString candidate(s, cut);
   candidate.AppendStr("../");
   candidate.AppendStr(kSplashLibraryName);
-  if (IsReadable(candidate.CStr())) {
-    TRACE("splash library: %s", candidate.CStr());
-    return candidate;
+  if (!IsReadable(candidate.CStr())) {
+    TRACE("splash library: %s not readable", candidate.CStr());
+    return MyCString();
   }
-  TRACE("splash library: %s not readable", candidate.CStr());
-  return MyCString();
+  if (!IsTrustedFile(candidate)) return MyCString();
+  TRACE("splash library: %s", candidate.CStr());
+  return candidate;
 }
 
 void ShowSplash(const char* libraryPath, const char* exePath) {

@@ -45,6 +45,10 @@ void CloseFileHandle(FileHandle* handle);
 bool ReadFileBytes(FileHandle* file, void* buffer, int n, int* count);
 // An access check for reading succeeds.
 bool IsReadable(const char* path);
+// Whether no other user can replace the file at path: neither the file nor any directory above
+// it is writable by everyone, except a sticky directory whose entry on the way belongs to root
+// or to the running user. On false, culprit receives the file or directory that is exposed.
+bool IsProtectedFromOtherUsers(const char* path, char* culprit, int size);
 
 // ---- Directory listing -------------------------------------------------------------------
 
@@ -129,9 +133,11 @@ void CloseStreamTarget(StreamTarget target);
 struct InstanceSegment;
 // The key that identifies the executable file at path (it is shared by hard links to it).
 unsigned int InstanceKey(const char* path);
-// Attaches (creating when missing) the segment for key; a segment that nobody had attached
-// is cleared first. Null when it cannot be created or attached.
-InstanceSegment* AttachInstanceSegment(unsigned int key);
+// Attaches (creating when missing) the running user's segment for key that guards the
+// executable file at path; a segment that nobody had attached is cleared first. Null when it
+// cannot be created or attached, belongs to another user or guards another file whose key is
+// the same; why then says which.
+InstanceSegment* AttachInstanceSegment(unsigned int key, const char* path, const char** why);
 // Adds one to the segment's counter in one atomic step and returns the value before.
 int IncrementInstanceCounter(InstanceSegment* segment);
 // Detaches the segment and removes it when this was its last user.

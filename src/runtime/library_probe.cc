@@ -4,12 +4,22 @@
 
 #include "core/trace.h"
 #include "platform/platform.h"
+#include "settings/file_trust.h"
 #include "settings/settings_loader.h"
 
 namespace {
 
 bool IsDot(const char* name) {
   return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+}
+
+// A readable library is still passed over when another user could have put it there.
+bool IsUsable(const MyCString& candidate) {
+  if (!IsReadable(candidate.CStr())) {
+    TRACE("probe: %s not readable", candidate.CStr());
+    return false;
+  }
+  return IsTrustedFile(candidate);
 }
 
 // base + sub + "/" + library when sub is given, else base + library.
@@ -25,12 +35,10 @@ MyCString LibraryPath(const MyCString& base, const char* sub) {
 
 MyCString ProbeBase(const MyCString& base, const MyCString& vm) {
   MyCString direct = LibraryPath(base, nullptr);
-  if (IsReadable(direct.CStr())) return direct;
-  TRACE("probe: %s not readable", direct.CStr());
+  if (IsUsable(direct)) return direct;
   if (vm.GetLength() > 1) {
     MyCString typed = LibraryPath(base, vm.CStr());
-    if (IsReadable(typed.CStr())) return typed;
-    TRACE("probe: %s not readable", typed.CStr());
+    if (IsUsable(typed)) return typed;
   }
   MyCString pattern(base);
   pattern.AppendStr("*.*");
@@ -43,11 +51,10 @@ MyCString ProbeBase(const MyCString& base, const MyCString& vm) {
   do {
     if ((entry.attrib & kDirAttribute) && !IsDot(entry.name)) {
       MyCString candidate = LibraryPath(base, entry.name);
-      if (IsReadable(candidate.CStr())) {
+      if (IsUsable(candidate)) {
         DirFindClose(listing);
         return candidate;
       }
-      TRACE("probe: %s not readable", candidate.CStr());
     }
   } while (DirFindNext(listing, &entry) == 0);
   DirFindClose(listing);

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "runtime/library_probe.h"
 #include "settings/expand.h"
+#include "settings/file_trust.h"
 #include "settings/settings_loader.h"
 
 namespace {
@@ -24,15 +25,20 @@ MyCString CustomLibrary(CSettingsLoader* loader) {
     return MyCString();
   }
   MyCString resolved = loader->ResolvePath(value);
-  if (IsReadable(resolved.CStr())) return resolved;
-  TRACE("runtime c: jvmdll %s is not readable", resolved.CStr());
-  return MyCString();
+  if (!IsReadable(resolved.CStr())) {
+    TRACE("runtime c: jvmdll %s is not readable", resolved.CStr());
+    return MyCString();
+  }
+  return IsTrustedFile(resolved) ? resolved : MyCString();
 }
 
 MyCString ApplicationRuntime(CSettingsLoader* loader) {
   MyCString value = ExpandValue(loader->GetSetting("jre"), false);
-  if (value.IsEmpty()) value = "./jre/";
-  return ProbeRuntimeDirectory(loader, loader->ResolvePath(value));
+  if (!value.IsEmpty()) return ProbeRuntimeDirectory(loader, loader->ResolvePath(value));
+  // The default runtime lies beside the executable, whatever the working directory.
+  MyCString beside(loader->appHome);
+  beside.AppendStr("./jre/");
+  return ProbeRuntimeDirectory(loader, beside);
 }
 
 MyCString EnvironmentRuntime(CSettingsLoader* loader) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/trace.h"
 #include "platform/platform.h"
 
 namespace {
@@ -15,6 +16,16 @@ unsigned int OwnKey() {
   int n = GetExePath(path, kMaxPathBuffer);
   if (n <= 0 || n >= kMaxPathBuffer) return static_cast<unsigned int>(-1);
   return InstanceKey(path);
+}
+
+InstanceSegment* AttachOwnSegment() {
+  char path[4096];
+  int n = GetExePath(path, kMaxPathBuffer);
+  if (n <= 0 || n >= kMaxPathBuffer) return nullptr;
+  const char* why = "";
+  InstanceSegment* segment = AttachInstanceSegment(InstanceKey(path), path, &why);
+  if (!segment) TRACE("single instance: running without the guard: %s", why);
+  return segment;
 }
 
 }  // namespace
@@ -43,8 +54,9 @@ void CProcessAnchor::Store(void* loader, void* session) {
   block[1] = session;
 }
 
-// When the segment cannot be created or attached the launcher runs without the guard.
-CInstanceGuard::CInstanceGuard() : segment(AttachInstanceSegment(OwnKey())) {}
+// When the segment cannot be created or attached, or cannot be trusted, the launcher runs
+// without the guard.
+CInstanceGuard::CInstanceGuard() : segment(AttachOwnSegment()) {}
 
 CInstanceGuard::~CInstanceGuard() {
   DetachInstanceSegment(segment);

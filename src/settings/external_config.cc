@@ -4,6 +4,7 @@
 
 #include "core/trace.h"
 #include "platform/platform.h"
+#include "settings/file_trust.h"
 #include "settings/payload.h"
 #include "settings/settings_loader.h"
 
@@ -11,7 +12,8 @@ namespace {
 
 // Reads a whole file into the loader's text; false when it cannot be used.
 bool AppendFile(CSettingsLoader* loader, const char* path) {
-  if (!IsReadable(path)) return false;
+  // Its option lines can run code (a Java agent), so only a file no other user can replace.
+  if (!IsReadable(path) || !IsTrustedFile(CStringRefT<char>(path))) return false;
   FileHandle* file = OpenFileRead(path);
   if (!IsValidFileHandle(file)) return false;
   int size = GetFileSize32(file);

@@ -88,12 +88,57 @@ TEST_F(JdkTest, GeneratedPropertiesExportsAndPropertySettings) {
   EXPECT_TRUE(Contains(r.out, "env:PROBE_FROM_HOME=" + tmp_.path() + "/x\n"));
 }
 
+TEST_F(JdkTest, CharactersAboveTheBasicPlaneSurviveEverySetting) {
+  const std::string face = "\xF0\x9F\x98\x80";
+  std::string exe =
+      PackProbe({"jre_order e", "argv " + face, "option -Dprobe.opt=a" + face + "b",
+                 "property probe.prop=a" + face +
+                     "b\xE2\x82\xAC"
+                     "c",
+                 "export PROBE_FACE=x" + face, "stdout %APPLICATION_HOME%log-" + face + ".txt"});
+  RunResult r = Start(exe, {},
+                      {{"PROBE_PROPS", "probe.opt,probe.prop"},
+                       {"PROBE_ENV", "PROBE_FACE"},
+                       {"LC_ALL", "C.UTF-8"}});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string out = ReadFile(tmp_ / ("log-" + face + ".txt"));
+  EXPECT_TRUE(Contains(out, "units[0]=d83d de00\n")) << out;
+  EXPECT_TRUE(Contains(out, "prop:probe.opt=a" + face + "b\n")) << out;
+  EXPECT_TRUE(Contains(out, "prop:probe.prop=a" + face +
+                                "b\xE2\x82\xAC"
+                                "c\n"))
+      << out;
+  EXPECT_TRUE(Contains(out, "env:PROBE_FACE=x" + face + "\n")) << out;
+
+  // A UTF-16 external file and a message text.
+  std::string missing = Pack(tmp_ / "missing", {"mainclass e2e.Absent", "jre_order e"}, PROBE_JAR);
+  std::u16string text = u"message 7=gone \U0001F600\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : text)
+    bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  WriteFile(missing + ".cfg", bytes);
+  RunResult gone = Start(missing, {}, {{"LC_ALL", "C.UTF-8"}});
+  EXPECT_EQ(gone.status, 7);
+  EXPECT_TRUE(Contains(gone.err, "gone " + face + "\n")) << gone.err;
+}
+
+TEST_F(JdkTest, MainRunsOnAThreadWithTheStackSizeOfXss) {
+  EnvChanges deep = {{"PROBE_MODE", "recurse:200000"}};
+  RunResult small = Start(PackProbe({"jre_order e", "option -Xss512k"}, "small"), {}, deep);
+  EXPECT_NE(small.status, 0);
+  EXPECT_TRUE(Contains(small.err, "StackOverflowError")) << small.err;
+  RunResult large =
+      Start(PackProbe({"jre_order e", "option -Xss512k", "option -Xss256m"}), {}, deep);
+  EXPECT_EQ(large.status, 0) << large.err;
+  EXPECT_EQ(large.out, "depth=200000\n");
+}
+
 TEST_F(JdkTest, ExitStatusFollowsTheApplication) {
   std::string exe = PackProbe({"jre_order e"});
   EXPECT_EQ(Start(exe, {}, {{"PROBE_MODE", "exit:42"}}).status, 42);
 
   RunResult thrown = Start(exe, {}, {{"PROBE_MODE", "throw"}});
-  EXPECT_EQ(thrown.status, 0);
+  EXPECT_EQ(thrown.status, 1);
   EXPECT_TRUE(Contains(thrown.err, "java.lang.IllegalStateException: probe failure")) << thrown.err;
 
   // The JVM is destroyed only after the application's last non-daemon thread.

@@ -153,6 +153,35 @@ TEST_F(RuntimeSearchTest, JavaOnThePathThroughALinkChainAndABlankInTheName) {
   EXPECT_EQ(Start(exe, {{"PATH", loop.c_str()}}).status, 1);
 }
 
+TEST_F(RuntimeSearchTest, ListingsReachRuntimesAtLongPaths) {
+  std::string home = tmp_.path();
+  while (home.size() < 400) home += "/" + std::string(60, 'd');
+  Install(home + "/lib/server");
+  std::string exe = PackApp({"jre_order e"});
+  EXPECT_EQ(Start(exe, {{"JAVA_HOME", home}}).status, 0);
+}
+
+TEST_F(RuntimeSearchTest, FileSystemsWithoutEntryTypesStillListDirectories) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a file system image needs root";
+  std::string image = tmp_ / "notype.img";
+  std::string exe = PackApp({"jre_order e", "libs /mnt/libs"});
+  // ext2 without the filetype feature reports no entry types in its listings.
+  std::string script =
+      "truncate -s 4M \"$0\" && mkfs.ext2 -q -F -O ^filetype \"$0\" >/dev/null &&"
+      " mount -o loop \"$0\" /mnt 2>/dev/null || exit 77;"
+      " mkdir -p /mnt/rt/lib/server /mnt/libs/sub && cp \"$1\" /mnt/rt/lib/server/libjvm.so"
+      " && : > /mnt/libs/sub/x.jar && PATH=/nonexistent exec \"$2\"";
+  RunOptions options;
+  options.env = {{"JAVA_HOME", "/mnt/rt"},
+                 {"TESTJVM_LOG", tmp_ / "jvm.log"},
+                 {"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"}};
+  RunResult r = RunProgram(
+      {"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, image, TESTJVM_LIB, exe}, options);
+  if (r.status == 77) GTEST_SKIP() << "no loop mount here: " << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(ReadFile(tmp_ / "jvm.log"), ":/mnt/libs/sub/x.jar\n"));
+}
+
 #if defined(__i386__)
 TEST_F(RuntimeSearchTest, LibraryOfAnotherWordSizePrintsTheLoaderLineAndMessageTwo) {
   std::string library = std::string(LAUNCHER_JDK_HOME) + "/lib/server/libjvm.so";

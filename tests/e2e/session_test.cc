@@ -59,7 +59,7 @@ TEST_F(SessionTest, OptionsComeFirstThenClassPathLauncherPathAndHome) {
                                        "option -Dtwo=a b",
                                        "option -Djava.class.path=x",
                                        "option -Djava.class.path=" + exe + ":" + home +
-                                           "lib/a.jar:/opt/probe/b.jar:" + home + "jars/sub/c.JAR:",
+                                           "lib/a.jar:/opt/probe/b.jar:" + home + "jars/sub/c.JAR",
                                        "option -Dksl.app.path=" + exe,
                                        "option -Dapplication.home=" + home};
   EXPECT_EQ(LogLines("option "), expected);
@@ -154,8 +154,10 @@ TEST_F(SessionTest, VersionBoundsUseThePrefixComparison) {
 TEST_F(SessionTest, ExitStatusesOfMain) {
   std::string exe = PackApp({});
   EXPECT_EQ(Start(exe, {}, {{"TESTJVM_EXIT", "9"}}).status, 9);
+  // An exception out of main is a failure: status 1, and no launcher message.
   RunResult thrown = Start(exe, {}, {{"TESTJVM_THROW", "1"}});
-  EXPECT_EQ(thrown.status, 0);
+  EXPECT_EQ(thrown.status, 1);
+  EXPECT_FALSE(Contains(thrown.err, "Java Runtime Environment not found")) << thrown.err;
   EXPECT_EQ(Start(exe, {}, {{"TESTJVM_NO_MAIN_CLASS", "1"}}).status, 7);
   EXPECT_EQ(Start(exe, {}, {{"TESTJVM_NO_MAIN_METHOD", "1"}}).status, 8);
 }

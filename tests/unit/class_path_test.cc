@@ -116,8 +116,9 @@ TEST_F(ClassPathTest, EnvironmentVariablesLast) {
     EXPECT_EQ(Build(CrLf({"libs libs", "classpath a.jar"})),
               exe_ + ":" + home_ + "a.jar:" + home_ + "libs/k.jar:x:y:rel/z");
   }
+  // A set but empty variable adds no element: the JVM would read one as the working directory.
   ScopedEnv cp("CLASSPATH", "");
-  EXPECT_EQ(Str(BuildClassPath(&loader_)), exe_ + ":" + home_ + "a.jar:" + home_ + "libs/k.jar:");
+  EXPECT_EQ(Str(BuildClassPath(&loader_)), exe_ + ":" + home_ + "a.jar:" + home_ + "libs/k.jar");
 }
 
 TEST_F(ClassPathTest, DuplicatesAreKept) {

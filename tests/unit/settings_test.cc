@@ -249,7 +249,7 @@ TEST(SettingsDecode, ByteOrderMarkSelectsEncoding) {
       {"\xEF\xBB\xBFk \xC3\xA9", "k \xC3\xA9", false},
       {Utf16(u"k \u00E9\u20AC", false), "k \xC3\xA9\xE2\x82\xAC", false},
       {Utf16(u"k \u00E9\u20AC", true), "k \xC3\xA9\xE2\x82\xAC", false},
-      {Utf16(u"\U0001F600", false), "\xED\xA0\xBD\xED\xB8\x80", false},  // pair kept apart
+      {Utf16(u"a\U0001F600b", false), "a\xF0\x9F\x98\x80" "b", false},  // one character
       {Utf16(u"ab", false) + "c", "ab", false},                          // odd byte dropped
       {Utf16(std::u16string(u"a\0b", 3), true), "a", false},             // zero unit ends it
       {"k \xC3\xA9", "k \xC3\xA9", true},

@@ -45,7 +45,10 @@ TEST(TextConvUtf8Decode, DecodesAndReplacesMalformedSequences) {
       {"\xE2\x82"
        "AB",
        L"?AB"},                       // one continuation only: two bytes consumed
-      {"\xF0\x9F\x98\x80", L"????"},  // four-byte forms are not decoded
+      {"\xF0\x9F\x98\x80", L"\U0001F600"},
+      {"\xF0\x9F\x98" "A", L"?A"},  // three of four bytes: one '?' for them
+      {"a\xF0\x9F\x98", L"a"},      // cut short by the end: decoding ends
+      {"\xF4\x90\x80\x80", L"?"},  // beyond Unicode
       {"\xC1\x81", L"A"},             // overlong forms are accepted
       {"\xFF"
        "z",
@@ -96,14 +99,16 @@ TEST(TextConvUnits, WideToUnitsMakesSurrogatePairs) {
   EXPECT_EQ(Units(UcsString(L"xy\0z", 4)), (std::vector<unsigned>{0x78, 0x79}));
 }
 
-TEST(TextConvUnits, UnitsWidenOneByOne) {
+TEST(TextConvUnits, UnitsWidenAndPairsCombine) {
   const unsigned short units[] = {0x41, 0xD83D, 0xDE00, 0xFFFF, 0, 0x42};
   UnicodeString wide(units, 6);
-  ASSERT_EQ(wide.GetLength(), 4);                             // stops at the zero unit
-  EXPECT_EQ(static_cast<unsigned>(wide.CStr()[1]), 0xD83Du);  // pairs are not combined
-  EXPECT_EQ(static_cast<unsigned>(wide.CStr()[2]), 0xDE00u);
-  EXPECT_EQ(static_cast<unsigned>(wide.CStr()[3]), 0xFFFFu);  // zero-extended
+  ASSERT_EQ(wide.GetLength(), 3);  // stops at the zero unit
+  EXPECT_EQ(static_cast<unsigned>(wide.CStr()[1]), 0x1F600u);
+  EXPECT_EQ(static_cast<unsigned>(wide.CStr()[2]), 0xFFFFu);  // zero-extended
+  // A lone surrogate stays what it is.
   EXPECT_EQ(UnicodeString(units, 2).GetLength(), 2);
+  EXPECT_EQ(static_cast<unsigned>(UnicodeString(units, 2).CStr()[1]), 0xD83Du);
+  EXPECT_EQ(Str(Utf8String(UnicodeString(units, 3).CStr())), "A\xF0\x9F\x98\x80");
 
   UcsString ucs(units, 6);
   EXPECT_EQ(Units(ucs), (std::vector<unsigned>{0x41, 0xD83D, 0xDE00, 0xFFFF}));

@@ -50,7 +50,9 @@ int GetExePath(char* buffer, int size) {
 }
 
 FileHandle* OpenFileRead(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer for ever; anything that is not a
+  // regular file reads as empty anyway.
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd == -1) return InvalidFileHandle();
   FileHandle* h = static_cast<FileHandle*>(malloc(sizeof(FileHandle)));
   if (!h) {
@@ -114,37 +116,93 @@ bool IsReadable(const char* path) {
   return access(path, R_OK) == 0;
 }
 
+namespace {
+
+void CopyCulprit(const char* path, char* culprit, int size) {
+  if (size <= 0) return;
+  size_t n = strnlen(path, static_cast<size_t>(size) - 1);
+  memcpy(culprit, path, n);
+  culprit[n] = '\0';
+}
+
+// A directory that everyone may write to protects an entry only with the sticky bit, and then
+// only an entry that root or the running user owns.
+bool DirectoryProtects(const struct stat& directory, uid_t entryOwner) {
+  if (!(directory.st_mode & S_IWOTH)) return true;
+  return (directory.st_mode & S_ISVTX) && (entryOwner == 0 || entryOwner == geteuid());
+}
+
+}  // namespace
+
+bool IsProtectedFromOtherUsers(const char* path, char* culprit, int size) {
+  if (size > 0) culprit[0] = '\0';
+  // The real path, so that every directory checked is one the file is really reached through.
+  char* real = realpath(path, nullptr);
+  if (!real) return true;  // nothing there to load or read
+  struct stat st;
+  bool safe = stat(real, &st) == 0 && !(st.st_mode & S_IWOTH);
+  if (!safe) CopyCulprit(real, culprit, size);
+  uid_t below = st.st_uid;
+  for (char* slash = strrchr(real, '/'); safe && slash; slash = strrchr(real, '/')) {
+    if (slash == real)
+      slash[1] = '\0';  // the root directory keeps its '/'
+    else
+      slash[0] = '\0';
+    struct stat directory;
+    safe = stat(real, &directory) == 0 && DirectoryProtects(directory, below);
+    if (!safe) CopyCulprit(real, culprit, size);
+    below = directory.st_uid;
+    if (slash == real) break;
+  }
+  free(real);
+  return safe;
+}
+
 struct DirHandle {
   DIR* dir;
 };
 
 namespace {
-void FillEntry(const struct dirent* entry, DirEntryInfo* info) {
+
+// Some file systems report no entry types (DT_UNKNOWN); only then a status query decides.
+bool IsDirectoryEntry(DIR* dir, const struct dirent* entry) {
+  if (entry->d_type != DT_UNKNOWN) return entry->d_type == DT_DIR;
+  struct stat st;
+  return fstatat(dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+void FillEntry(DIR* dir, const struct dirent* entry, DirEntryInfo* info) {
   memset(info, 0, sizeof(*info));
   size_t n = strnlen(entry->d_name, sizeof(info->name) - 1);
   memcpy(info->name, entry->d_name, n);
-  info->attrib = entry->d_type == DT_DIR ? kDirAttribute : 0;
+  info->attrib = IsDirectoryEntry(dir, entry) ? kDirAttribute : 0;
 }
+
+// The directory part of pattern (up to and with its last '/'), or "." when it has none.
+DIR* OpenPatternDirectory(const char* pattern) {
+  const char* slash = strrchr(pattern, '/');
+  if (!slash) return opendir(".");
+  size_t length = static_cast<size_t>(slash - pattern) + 1;
+  char* directory = static_cast<char*>(malloc(length + 1));
+  if (!directory) return nullptr;
+  memcpy(directory, pattern, length);
+  directory[length] = '\0';
+  DIR* dir = opendir(directory);
+  free(directory);
+  return dir;
+}
+
 }  // namespace
 
 DirHandle* DirFindFirst(const char* pattern, DirEntryInfo* info) {
-  char directory[300];
-  size_t length = strlen(pattern);
-  if (length >= sizeof(directory)) return nullptr;  // beyond the listing's limit
-  memcpy(directory, pattern, length + 1);
-  char* slash = strrchr(directory, '/');
-  if (slash)
-    slash[1] = '\0';
-  else
-    directory[0] = '\0';
-  DIR* dir = opendir(directory[0] ? directory : ".");
+  DIR* dir = OpenPatternDirectory(pattern);
   if (!dir) return nullptr;
   struct dirent* entry = readdir(dir);
   if (!entry) {
     closedir(dir);
     return nullptr;
   }
-  FillEntry(entry, info);
+  FillEntry(dir, entry, info);
   DirHandle* handle = static_cast<DirHandle*>(malloc(sizeof(DirHandle)));
   if (!handle) {
     closedir(dir);
@@ -158,7 +216,7 @@ int DirFindNext(DirHandle* handle, DirEntryInfo* info) {
   if (!handle) return -1;
   struct dirent* entry = readdir(handle->dir);
   if (!entry) return -1;
-  FillEntry(entry, info);
+  FillEntry(handle->dir, entry, info);
   return 0;
 }
 

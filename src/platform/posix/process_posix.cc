@@ -90,7 +90,11 @@ bool RunThreadAndJoin(ThreadProc procedure, long stackSize, void* argument, int*
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) return false;
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_JOINABLE);
-  if (stackSize > 0) pthread_attr_setstacksize(&attributes, static_cast<size_t>(stackSize));
+  if (stackSize > 0 &&
+      pthread_attr_setstacksize(&attributes, static_cast<size_t>(stackSize)) != 0) {
+    pthread_attr_destroy(&attributes);
+    return false;
+  }
   ThreadStart start{procedure, argument, 0};
   pthread_t thread;
   bool created = pthread_create(&thread, &attributes, ThreadMain, &start) == 0;
@@ -134,14 +138,26 @@ void* WatchSignals(void*) {
   }
 }
 
-void Install(int signalNumber, struct sigaction* saved) {
+// A signal that the launcher was started with ignored (nohup, a background job of a script)
+// stays ignored, as it does for java.
+bool InheritedAsIgnored(int signalNumber) {
+  struct sigaction current;
+  return sigaction(signalNumber, nullptr, &current) == 0 && !(current.sa_flags & SA_SIGINFO) &&
+         current.sa_handler == SIG_IGN;
+}
+
+bool Install(int signalNumber, struct sigaction* saved) {
+  if (InheritedAsIgnored(signalNumber)) return false;
   struct sigaction action;
   memset(&action, 0, sizeof(action));
   action.sa_handler = ForwardSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(signalNumber, &action, saved);
+  return sigaction(signalNumber, &action, saved) == 0;
 }
+
+bool g_interruptInstalled = false;
+bool g_terminateInstalled = false;
 
 }  // namespace
 
@@ -160,16 +176,16 @@ void StartSignalForwarding(void (*onSignal)(int)) {
     return;
   }
   pthread_detach(watcher);
-  Install(SIGINT, &g_savedInterrupt);
-  Install(SIGTERM, &g_savedTerminate);
+  g_interruptInstalled = Install(SIGINT, &g_savedInterrupt);
+  g_terminateInstalled = Install(SIGTERM, &g_savedTerminate);
 }
 
 void StopSignalForwarding() {
   if (!g_onSignal) return;
   pthread_mutex_lock(&g_forwardLock);
   g_forwarding = false;
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
+  if (g_interruptInstalled) signal(SIGINT, SIG_DFL);
+  if (g_terminateInstalled) signal(SIGTERM, SIG_DFL);
   pthread_mutex_unlock(&g_forwardLock);
 }
 

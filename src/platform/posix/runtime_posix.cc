@@ -54,19 +54,20 @@ bool FollowLinks(char* path) {
 }
 
 MyCString SystemRuntime(CSettingsLoader* loader) {
-  char path[kJavaPathBuffer] = "/";
-  char found[kJavaPathBuffer];
-  if (FindProgramOnPath("java", found, kJavaPathBuffer)) {
-    memcpy(path, found, sizeof(path));
-    TRACE("runtime s: java on PATH: %s", found);
-    if (!FollowLinks(path)) {
-      TRACE("runtime s: too many or too long symbolic links from %s", found);
-      return MyCString();
-    }
-    TRACE("runtime s: links resolved to %s", path);
-  } else {
+  char path[kJavaPathBuffer];
+  // Without a java command there is no system runtime to find; probing "/" instead would load
+  // whatever library another user left in a top-level directory such as /tmp.
+  if (!FindProgramOnPath("java", path, kJavaPathBuffer)) {
     TRACE("runtime s: no java on PATH");
+    return MyCString();
   }
+  TRACE("runtime s: java on PATH: %s", path);
+  MyCString command(path);
+  if (!FollowLinks(path)) {
+    TRACE("runtime s: too many or too long symbolic links from %s", command.CStr());
+    return MyCString();
+  }
+  TRACE("runtime s: links resolved to %s", path);
   char* slash = strrchr(path, '/');
   if (slash) slash[1] = '\0';
   return ProbeRuntimeDirectory(loader, CStringRefT<char>(path));

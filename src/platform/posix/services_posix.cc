@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,37 +65,112 @@ struct InstanceSegment {
 };
 
 namespace {
+
 const size_t kSegmentSize = 4096;
 const int kProjectNumber = 255;
+
+// The start of the segment: the counter, then which executable file it guards, so that another
+// file whose key is the same is never refused because of it.
+struct SegmentHeader {
+  int counter;
+  int claim;  // kUnclaimed, kClaiming while the identity is written, then kClaimed
+  unsigned long long device;
+  unsigned long long inode;
+};
+const int kUnclaimed = 0;
+const int kClaiming = 1;
+const int kClaimed = 2;
+
+void WriteIdentity(SegmentHeader* header, const struct stat& file) {
+  __atomic_store_n(&header->claim, kClaiming, __ATOMIC_SEQ_CST);
+  header->device = static_cast<unsigned long long>(file.st_dev);
+  header->inode = static_cast<unsigned long long>(file.st_ino);
+  __atomic_store_n(&header->claim, kClaimed, __ATOMIC_SEQ_CST);
+}
+
+// True when the segment guards file: claims an unclaimed segment, or waits a moment for the
+// start that is claiming it and compares.
+bool GuardsFile(SegmentHeader* header, const struct stat& file) {
+  int expected = kUnclaimed;
+  if (__atomic_compare_exchange_n(&header->claim, &expected, kClaiming, false, __ATOMIC_SEQ_CST,
+                                  __ATOMIC_SEQ_CST)) {
+    WriteIdentity(header, file);
+    return true;
+  }
+  for (int wait = 0; __atomic_load_n(&header->claim, __ATOMIC_SEQ_CST) != kClaimed; ++wait) {
+    if (wait == 1000) return false;
+    usleep(1000);
+  }
+  return header->device == static_cast<unsigned long long>(file.st_dev) &&
+         header->inode == static_cast<unsigned long long>(file.st_ino);
+}
+
+// A segment that nobody else has attached may hold the count of processes that died, or the
+// identity of a file that is gone: a start that passed the guard keeps the segment attached
+// while it runs. The count is taken before the attach count and cleared only if it is still
+// the same, so a start that attached in between and has counted itself already is never
+// wiped out.
+void ClearWhenAlone(int id, SegmentHeader* header, const struct stat& file) {
+  int seen = __atomic_load_n(&header->counter, __ATOMIC_SEQ_CST);
+  struct shmid_ds status;
+  if (shmctl(id, IPC_STAT, &status) != 0 || status.shm_nattch != 1) return;
+  if (seen != 0) {
+    __atomic_compare_exchange_n(&header->counter, &seen, 0, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+  }
+  WriteIdentity(header, file);
+}
+
+// Only a segment that the running user made, and that no other user may write, is trusted.
+bool IsOwnSegment(int id) {
+  struct shmid_ds status;
+  if (shmctl(id, IPC_STAT, &status) != 0) return false;
+  uid_t self = geteuid();
+  return status.shm_perm.uid == self && status.shm_perm.cuid == self &&
+         (status.shm_perm.mode & 0066) == 0;
+}
+
 }  // namespace
 
 unsigned int InstanceKey(const char* path) {
   return static_cast<unsigned int>(ftok(path, kProjectNumber));
 }
 
-InstanceSegment* AttachInstanceSegment(unsigned int key) {
-  if (key == static_cast<unsigned int>(-1)) return nullptr;
-  int id = shmget(static_cast<key_t>(key), kSegmentSize, IPC_CREAT | 0666);
-  if (id == -1) return nullptr;
+InstanceSegment* AttachInstanceSegment(unsigned int key, const char* path, const char** why) {
+  struct stat file;
+  if (key == static_cast<unsigned int>(-1) || stat(path, &file) != 0) {
+    *why = "the executable file has no key";
+    return nullptr;
+  }
+  int id = shmget(static_cast<key_t>(key), kSegmentSize, IPC_CREAT | 0600);
+  if (id == -1) {
+    *why = errno == EACCES ? "its segment belongs to another user" : "shmget failed";
+    return nullptr;
+  }
+  if (!IsOwnSegment(id)) {
+    *why = "its segment belongs to another user or is open to other users";
+    return nullptr;
+  }
   void* address = shmat(id, nullptr, SHM_RND);
-  if (address == reinterpret_cast<void*>(-1)) return nullptr;
-  // A segment that nobody else has attached may hold the count of processes that died: a start
-  // that passed the guard keeps the segment attached while it runs. The count is taken before
-  // the attach count and cleared only if it is still the same, so a start that attached in
-  // between and has counted itself already is never wiped out.
-  int* counter = static_cast<int*>(address);
-  int seen = __atomic_load_n(counter, __ATOMIC_SEQ_CST);
-  struct shmid_ds status;
-  if (seen != 0 && shmctl(id, IPC_STAT, &status) == 0 && status.shm_nattch == 1) {
-    __atomic_compare_exchange_n(counter, &seen, 0, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+  if (address == reinterpret_cast<void*>(-1)) {
+    *why = "shmat failed";
+    return nullptr;
+  }
+  SegmentHeader* header = static_cast<SegmentHeader*>(address);
+  ClearWhenAlone(id, header, file);
+  if (!GuardsFile(header, file)) {
+    *why = "its segment guards another executable whose key is the same";
+    shmdt(address);
+    return nullptr;
   }
   InstanceSegment* segment = static_cast<InstanceSegment*>(malloc(sizeof(InstanceSegment)));
   if (!segment) {
     shmdt(address);
+    *why = "out of memory";
     return nullptr;
   }
   segment->id = id;
-  segment->counter = counter;
+  segment->counter = &header->counter;
   return segment;
 }
 

@@ -107,6 +107,13 @@ bool IsReadable(const char* path) {
   return _access(path, 4) == 0;
 }
 
+// Windows guards files with access control lists, which an installer sets up; there is no
+// world-writable bit to look at.
+bool IsProtectedFromOtherUsers(const char*, char* culprit, int size) {
+  if (size > 0) culprit[0] = '\0';
+  return true;
+}
+
 struct DirHandle {
   intptr_t search;
 };
@@ -121,7 +128,6 @@ void FillEntry(const _finddata_t& data, DirEntryInfo* info) {
 }  // namespace
 
 DirHandle* DirFindFirst(const char* pattern, DirEntryInfo* info) {
-  if (strlen(pattern) >= 300) return nullptr;  // beyond the listing's limit
   _finddata_t data;
   intptr_t search = _findfirst(pattern, &data);
   if (search == -1) return nullptr;

@@ -27,6 +27,8 @@ public class Probe {
       System.out.flush();
       sleep(60000);
       System.out.println("not interrupted");
+    } else if (mode.startsWith("recurse:")) {
+      System.out.println("depth=" + recurse(Integer.parseInt(mode.substring(8))));
     } else if (mode.startsWith("flood:")) {
       flood(Integer.parseInt(mode.substring(6)));
     } else {
@@ -64,6 +66,12 @@ public class Probe {
     }
     out.flush();
     err.flush();
+  }
+
+  // Deep enough to need a larger stack than the default; the frame keeps a few locals alive.
+  private static int recurse(int depth) {
+    long a = depth, b = a * 3, c = b ^ a;
+    return depth == 0 ? 0 : 1 + recurse(depth - 1) + (int) ((a + b + c) & 0);
   }
 
   private static String env(String name, String fallback) {
