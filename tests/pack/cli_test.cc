@@ -1,5 +1,6 @@
 // Runs the built launcher-pack binary the way a build script would.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -85,6 +86,7 @@ TEST_F(PackCliTest, ErrorsExitNonZeroWithOneLineAndNoOutput) {
   testing::Append(twice, MakeImage());
   WriteBytes(dir_ / "twice", twice);
   std::filesystem::create_directory(dir_ / "outdir");  // renaming a file over it fails
+  ASSERT_EQ(::mkfifo(P("fifo").c_str(), 0600), 0);     // opening it must not wait for a writer
   auto with = [&](std::vector<std::string> extra) {
     std::vector<std::string> args = PackArgs();
     args.insert(args.end(), extra.begin(), extra.end());
@@ -128,6 +130,17 @@ TEST_F(PackCliTest, ErrorsExitNonZeroWithOneLineAndNoOutput) {
       {with({"--inspect", P("launcher")}), 2, "cannot be combined"},
       {{}, 2, "nothing to do"},
       {{"--inspect", P("none")}, 1, "cannot read file '" + P("none") + "'"},
+      {{"--launcher", "/dev/zero", "--jar", P("app.jar"), "-o", P("out")},
+       1,
+       "cannot read launcher image '/dev/zero': a character device, not a regular file"},
+      {{"--launcher", P("launcher"), "--jar", "/dev/urandom", "-o", P("out")},
+       1,
+       "cannot read jar '/dev/urandom': a character device, not a regular file"},
+      {with({"--settings", P("fifo")}), 1, "'" + P("fifo") + "': a pipe, not a regular file"},
+      {with({"--splash", P("outdir")}), 1, "'" + P("outdir") + "': a directory, not a regular"},
+      {{"--inspect", "/dev/zero"}, 1, "'/dev/zero': a character device, not a regular file"},
+      {with({"--set", "argv ok", "--set", "argv \xC3("}), 1,
+       "--set value 2: not valid UTF-8 at byte 5"},
   };
   for (const Case& c : cases) {
     const auto r = RunTool(c.args);
@@ -139,6 +152,61 @@ TEST_F(PackCliTest, ErrorsExitNonZeroWithOneLineAndNoOutput) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name != "out" && name.find("tmp") == std::string::npos) << name;
     }
+  }
+}
+
+TEST_F(PackCliTest, ByteOrderMarksInsideTheSettingsWarn) {
+  // Two settings files joined, each with its own byte order mark.
+  WriteBytes(dir_ / "joined", std::string("\xEF\xBB\xBFmainclass hello.Hello\n\xEF\xBB\xBF"
+                                          "argv a\n"));
+  std::vector<std::string> args = PackArgs();
+  args.insert(args.end(), {"--settings", P("joined"), "--set", "argv b\xEF\xBB\xBF"});
+  const auto warned = RunTool(args);
+  EXPECT_EQ(warned.status, 0);
+  EXPECT_EQ(warned.err,
+            "launcher-pack: warning: settings line 2: starts with a byte order mark (U+FEFF), so "
+            "the launcher ignores the line\n"
+            "launcher-pack: warning: settings line 3: contains a byte order mark (U+FEFF), which "
+            "the launcher reads as part of the line\n");
+}
+
+// Sparse files stand in for large ones: their size costs no disk.
+TEST_F(PackCliTest, FilesOverTheLauncherSizeLimitAreRefused) {
+  ASSERT_EQ(RunTool(PackArgs()).status, 0);
+  const auto head =
+      std::filesystem::file_size(dir_ / "out") - std::filesystem::file_size(dir_ / "app.jar");
+  std::filesystem::remove(dir_ / "out");
+  testing::WriteSparseJar(dir_ / "big.jar", kMaxPackedSize + 1 - head);
+  const auto packed = RunTool({"--launcher", P("launcher"), "--jar", P("big.jar"), "-o", P("out")});
+  EXPECT_EQ(packed.status, 1);
+  EXPECT_EQ(packed.err, "launcher-pack: output '" + P("out") +
+                            "': would be 2147483648 bytes; a launcher reads files of at most "
+                            "2147483647 bytes\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 4);
+
+  std::filesystem::resize_file(dir_ / "big.jar", kMaxPackedSize + 1);
+  const auto shown = RunTool({"--inspect", P("big.jar")});
+  EXPECT_EQ(shown.status, 1);
+  EXPECT_EQ(shown.out,
+            "S: 2147483648 (a launcher reads files of at most 2147483647 bytes and finds no "
+            "payload in this one)\n");
+}
+
+TEST_F(PackCliTest, SignalDuringPackRemovesTheTemporaryFile) {
+  testing::WriteSparseJar(dir_ / "big.jar", 1u << 30);  // copying it takes a while
+  const std::filesystem::path out_dir = dir_ / "o";
+  std::filesystem::create_directory(out_dir);
+  for (const int sig : {SIGINT, SIGTERM}) {
+    const pid_t pid = testing::StartTool(
+        {"--launcher", P("launcher"), "--jar", P("big.jar"), "-o", (out_dir / "app").string()},
+        "/dev/null", "/dev/null");
+    for (int i = 0; i < 10000 && std::filesystem::is_empty(out_dir); ++i) ::usleep(1000);
+    ASSERT_FALSE(std::filesystem::is_empty(out_dir));  // the temporary file is being written
+    ::kill(pid, sig);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_TRUE(std::filesystem::is_empty(out_dir));
   }
 }
 

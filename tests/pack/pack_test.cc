@@ -101,6 +101,19 @@ TEST(PackBuild, RejectsBadImagesAndJars) {
   }
 }
 
+TEST(PackBuild, RefusesOutputsOverTheLauncherLimit) {
+  const PackInput input{MakeImage(), {}, {"mainclass x.Y"}, Bytes(10, 1)};
+  Bytes head;
+  PackError error;
+  ASSERT_TRUE(BuildPackedHead(input, {22, 22, {}}, &head, &error)) << error.what;
+  const std::int64_t room = kMaxPackedSize - static_cast<std::int64_t>(head.size());
+  EXPECT_TRUE(BuildPackedHead(input, {room, 22, {}}, &head, &error)) << error.what;
+  EXPECT_FALSE(BuildPackedHead(input, {room + 1, 22, {}}, &head, &error));
+  EXPECT_EQ(error.input, PackError::Input::kOutput);
+  EXPECT_EQ(error.what,
+            "would be 2147483648 bytes; a launcher reads files of at most 2147483647 bytes");
+}
+
 class PackFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -153,6 +166,26 @@ TEST_F(PackFilesTest, Utf16SettingsBecomeUtf8) {
     options_.settings_path = (dir_ / "s").string();
     EXPECT_EQ(PackedSettings(), expected);
   }
+}
+
+// A jar larger than the copy chunk, whose central directory spans several read windows.
+TEST_F(PackFilesTest, LargeJarIsCopiedWholeAndAllItsEntriesAreSeen) {
+  std::string data(3 << 20, 0);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
+  std::vector<std::pair<std::string, std::string>> entries = {{"data", data}};
+  for (int i = 0; i < 5000; ++i)
+    entries.push_back({"app/Class" + std::to_string(i) + ".class", ""});
+  const Bytes jar = MakeZip(entries);
+  WriteBytes(options_.jar_path, jar);
+  options_.set_lines = {"mainclass app.Class4999"};
+  std::string error;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(PackFiles(options_, &error, &warnings)) << error;
+  EXPECT_EQ(warnings, std::vector<std::string>{});
+  const Bytes out = ReadBytes(options_.output_path);
+  ASSERT_GT(out.size(), jar.size());
+  EXPECT_TRUE(
+      std::equal(jar.begin(), jar.end(), out.end() - static_cast<std::ptrdiff_t>(jar.size())));
 }
 
 TEST_F(PackFilesTest, FailureLeavesExistingOutputUntouched) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -97,6 +98,15 @@ inline Bytes ReadBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+// A sparse jar of the given size: zeros (no disk blocks) followed by an empty end record.
+inline void WriteSparseJar(const std::filesystem::path& path, std::uintmax_t size) {
+  const Bytes end_record = MakeZip({});
+  WriteBytes(path, Bytes{});
+  std::filesystem::resize_file(path, size - end_record.size());
+  std::ofstream(path, std::ios::binary | std::ios::app)
+      .write(reinterpret_cast<const char*>(end_record.data()),
+             static_cast<std::streamsize>(end_record.size()));
+}
 inline std::string ReadText(const std::filesystem::path& path) {
   const Bytes b = ReadBytes(path);
   return std::string(b.begin(), b.end());
@@ -124,19 +134,19 @@ struct ToolResult {
   std::string out, err;
 };
 
-// Runs the launcher-pack binary with the given arguments; its output is captured via files.
-inline ToolResult RunTool(const std::vector<std::string>& args) {
-  TempDir capture;
-  const std::string out_path = (capture / "out").string(), err_path = (capture / "err").string();
+// Starts the launcher-pack binary with its output going to the given files and SIGINT at its
+// default action (a shell ignores it in background jobs).
+inline pid_t StartTool(const std::vector<std::string>& args, const std::string& out_path,
+                       const std::string& err_path) {
   std::vector<char*> argv;
   std::string program = LAUNCHER_PACK_BINARY;
   argv.push_back(program.data());
   std::vector<std::string> copies = args;
   for (std::string& a : copies) argv.push_back(a.data());
   argv.push_back(nullptr);
-  ToolResult result;
   const pid_t pid = ::fork();
   if (pid == 0) {
+    ::signal(SIGINT, SIG_DFL);
     const int out_fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err_fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(out_fd, 1);
@@ -144,6 +154,15 @@ inline ToolResult RunTool(const std::vector<std::string>& args) {
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
+  return pid;
+}
+
+// Runs the launcher-pack binary with the given arguments; its output is captured via files.
+inline ToolResult RunTool(const std::vector<std::string>& args) {
+  TempDir capture;
+  const std::string out_path = (capture / "out").string(), err_path = (capture / "err").string();
+  const pid_t pid = StartTool(args, out_path, err_path);
+  ToolResult result;
   int wstatus = 0;
   if (pid > 0 && ::waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
     result.status = WEXITSTATUS(wstatus);

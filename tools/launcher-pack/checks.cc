@@ -40,36 +40,31 @@ bool SplitLine(const std::string& line, std::string* key, std::string* value) {
   return true;
 }
 
-// The names of the jar's entries, from its central directory.
-std::set<std::string> EntryNames(const Bytes& jar) {
-  std::set<std::string> names;
-  auto eocd = FindEocd(jar.data(), jar.size());
-  if (!eocd) return names;
-  std::size_t pos = static_cast<std::uint32_t>(ReadLe32(jar.data() + *eocd + 16));
-  int count = ReadLe16(jar.data() + *eocd + 10);
-  for (int i = 0; i < count && pos + 46 <= jar.size(); ++i) {
-    const std::uint8_t* p = jar.data() + pos;
-    if (ReadLe32(p) != 0x02014b50) break;
-    std::size_t nameLength = ReadLe16(p + 28);
-    std::size_t next = pos + 46 + nameLength + ReadLe16(p + 30) + ReadLe16(p + 32);
-    if (pos + 46 + nameLength > jar.size()) break;
-    names.insert(std::string(reinterpret_cast<const char*>(p + 46), nameLength));
-    pos = next;
+// A byte order mark left inside the text, as when two files were joined: the launcher skips a
+// line that starts with one and reads one anywhere else as part of the line.
+std::string ByteOrderMarkProblem(const std::string& line) {
+  const std::size_t at = line.find("\xEF\xBB\xBF");
+  if (at == std::string::npos) return "";
+  if (at == line.find_first_not_of(' ')) {
+    return "starts with a byte order mark (U+FEFF), so the launcher ignores the line";
   }
-  return names;
+  return "contains a byte order mark (U+FEFF), which the launcher reads as part of the line";
 }
 
 }  // namespace
 
-std::vector<std::string> CheckSettings(const std::vector<std::string>& lines, const Bytes& jar) {
+std::vector<std::string> CheckSettings(const std::vector<std::string>& lines,
+                                       const std::set<std::string>& jar_entries) {
   std::vector<std::string> warnings;
   const std::set<std::string> known(std::begin(kKeys), std::end(kKeys));
   std::string mainClass;
   bool haveMainClass = false;
   for (std::size_t n = 0; n < lines.size(); ++n) {
+    const std::string where = "settings line " + std::to_string(n + 1) + ": ";
+    const std::string bom = ByteOrderMarkProblem(lines[n]);
+    if (!bom.empty()) warnings.push_back(where + bom);
     std::string key, value;
     if (!SplitLine(lines[n], &key, &value)) continue;
-    const std::string where = "settings line " + std::to_string(n + 1) + ": ";
     if (!known.count(key)) {
       warnings.push_back(where + "'" + key + "' is not a setting key");
     } else if (key == "mainclass" && !haveMainClass) {
@@ -91,7 +86,7 @@ std::vector<std::string> CheckSettings(const std::vector<std::string>& lines, co
       if (c == '.') c = '/';
     }
     entry += ".class";
-    if (!EntryNames(jar).count(entry)) {
+    if (!jar_entries.count(entry)) {
       warnings.push_back("mainclass '" + mainClass + "' is not in the jar (no " + entry + ")");
     }
   }

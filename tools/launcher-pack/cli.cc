@@ -120,6 +120,25 @@ Arguments Parse(int argc, const char* const* argv) {
   return args;
 }
 
+// A file too large for the launcher is reported without being read.
+int Inspect(const std::string& path, std::ostream& out, std::ostream& err) {
+  InputFile file;
+  Bytes data;
+  std::string reason;
+  auto cannot_read = [&] {
+    err << "launcher-pack: cannot read file '" << path << "': " << reason << "\n";
+    return kExitFailure;
+  };
+  if (!file.Open(path, &reason)) return cannot_read();
+  if (file.size() > kMaxPackedSize) {
+    out << "S: " << file.size() << " (a launcher reads files of at most " << kMaxPackedSize
+        << " bytes and finds no payload in this one)\n";
+    return kExitFailure;
+  }
+  if (!file.ReadAt(0, static_cast<std::size_t>(file.size()), &data, &reason)) return cannot_read();
+  return InspectPackedFile(data, out) == 0 ? kExitOk : kExitFailure;
+}
+
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -134,15 +153,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     out << kUsage;
     return kExitOk;
   }
-  if (args.inspect) {
-    Bytes data;
-    std::string reason;
-    if (!ReadFile(*args.inspect, &data, &reason)) {
-      err << "launcher-pack: cannot read file '" << *args.inspect << "': " << reason << "\n";
-      return kExitFailure;
-    }
-    return InspectPackedFile(data, out) == 0 ? kExitOk : kExitFailure;
-  }
+  if (args.inspect) return Inspect(*args.inspect, out, err);
   std::string error;
   std::vector<std::string> warnings;
   if (!PackFiles(args.pack, &error, &warnings)) {

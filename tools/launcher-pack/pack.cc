@@ -11,8 +11,49 @@ namespace {
 
 constexpr std::int64_t kMaxBlock = std::numeric_limits<std::int32_t>::max();
 
-std::string TooLarge(std::size_t size) {
+std::string TooLarge(std::int64_t size) {
   return "too large (" + std::to_string(size) + " bytes; sizes are stored as 32-bit values)";
+}
+
+// Finds the image's archive size field: the 8 bytes after its one marker.
+bool FindSizeField(const Bytes& image, std::size_t* field, std::string* what) {
+  const MarkerSearch marker = FindSizeFieldMarker(image.data(), image.size());
+  *what = std::string("marker ") + kSizeFieldMarker;
+  if (marker.count == 0) {
+    *what += " not found";
+  } else if (marker.count > 1) {
+    *what += " occurs more than once";
+  } else if (marker.offset + kSizeFieldMarkerLength + kSizeFieldLength > image.size()) {
+    *what += " is not followed by an 8-byte archive size field";
+  } else {
+    *field = marker.offset + kSizeFieldMarkerLength;
+    return true;
+  }
+  return false;
+}
+
+// Checks each block and the whole file against the signed 32-bit sizes the launcher reads.
+bool CheckSizes(const PackInput& input, const JarLayout& jar, std::int64_t settings_size,
+                PackError* error) {
+  using Input = PackError::Input;
+  const auto splash_size = static_cast<std::int64_t>(input.splash.size());
+  if (*jar.archive_size > kMaxBlock) {
+    *error = {Input::kJar, TooLarge(jar.length)};
+  } else if (splash_size > kMaxBlock) {
+    *error = {Input::kSplash, TooLarge(splash_size)};
+  } else if (settings_size > kMaxBlock) {
+    *error = {Input::kSettings, TooLarge(settings_size)};
+  } else {
+    const std::int64_t payload = IsWindowsImage(input.image) ? 0 : splash_size + 8;
+    const std::int64_t total = static_cast<std::int64_t>(input.image.size()) + payload +
+                               settings_size + 4 + static_cast<std::int64_t>(kGapLength) +
+                               jar.length;
+    if (total <= kMaxPackedSize) return true;
+    *error = {Input::kOutput, "would be " + std::to_string(total) +
+                                  " bytes; a launcher reads files of at most " +
+                                  std::to_string(kMaxPackedSize) + " bytes"};
+  }
+  return false;
 }
 
 }  // namespace
@@ -21,36 +62,15 @@ bool IsWindowsImage(const Bytes& image) {
   return image.size() >= 2 && image[0] == 'M' && image[1] == 'Z';
 }
 
-std::optional<std::int64_t> ArchiveSize(const Bytes& jar) {
-  const auto eocd = FindEocd(jar.data(), jar.size());
-  if (!eocd) return std::nullopt;
-  return static_cast<std::int64_t>(*eocd + kEocdLength);
-}
-
-bool BuildPackedImage(const PackInput& input, Bytes* out, PackError* error) {
+bool BuildPackedHead(const PackInput& input, const JarLayout& jar, Bytes* out, PackError* error) {
   using Input = PackError::Input;
-  const MarkerSearch marker = FindSizeFieldMarker(input.image.data(), input.image.size());
-  if (marker.count == 0) {
-    *error = {Input::kImage, std::string("marker ") + kSizeFieldMarker + " not found"};
+  std::size_t field = 0;
+  if (!FindSizeField(input.image, &field, &error->what)) {
+    error->input = Input::kImage;
     return false;
   }
-  if (marker.count > 1) {
-    *error = {Input::kImage, std::string("marker ") + kSizeFieldMarker + " occurs more than once"};
-    return false;
-  }
-  if (marker.offset + kSizeFieldMarkerLength + kSizeFieldLength > input.image.size()) {
-    *error = {Input::kImage, std::string("marker ") + kSizeFieldMarker +
-                                 " is not followed by an 8-byte archive size field"};
-    return false;
-  }
-  const auto archive_size = ArchiveSize(input.jar);
-  if (!archive_size) {
+  if (!jar.archive_size) {
     *error = {Input::kJar, "no zip end-of-central-directory record found"};
-    return false;
-  }
-  // The launcher reads the size field's low 32 bits as a signed value.
-  if (*archive_size > kMaxBlock) {
-    *error = {Input::kJar, TooLarge(input.jar.size())};
     return false;
   }
   const bool windows = IsWindowsImage(input.image);
@@ -60,22 +80,12 @@ bool BuildPackedImage(const PackInput& input, Bytes* out, PackError* error) {
               "when the launcher is built (see docs/windows.md)"};
     return false;
   }
-  if (static_cast<std::int64_t>(input.splash.size()) > kMaxBlock) {
-    *error = {Input::kSplash, TooLarge(input.splash.size())};
-    return false;
-  }
   const Bytes settings = EncodeSettingsBlock(input.settings_lines);
-  if (static_cast<std::int64_t>(settings.size()) > kMaxBlock) {
-    *error = {Input::kSettings, TooLarge(settings.size())};
-    return false;
-  }
+  if (!CheckSizes(input, jar, static_cast<std::int64_t>(settings.size()), error)) return false;
 
-  out->clear();
-  out->reserve(input.image.size() + input.splash.size() + settings.size() + input.jar.size() + 12 +
-               kGapLength);
-  out->insert(out->end(), input.image.begin(), input.image.end());
-  WriteLe64(out->data() + marker.offset + kSizeFieldMarkerLength,
-            static_cast<std::uint64_t>(*archive_size));
+  *out = input.image;
+  // The launcher reads the size field's low 32 bits as a signed value.
+  WriteLe64(out->data() + field, static_cast<std::uint64_t>(*jar.archive_size));
   if (!windows) {
     out->insert(out->end(), input.splash.begin(), input.splash.end());
     AppendLe32(*out, static_cast<std::int32_t>(input.splash.size()));
@@ -84,69 +94,107 @@ bool BuildPackedImage(const PackInput& input, Bytes* out, PackError* error) {
   out->insert(out->end(), settings.begin(), settings.end());
   AppendLe32(*out, static_cast<std::int32_t>(settings.size()));
   out->insert(out->end(), kGapLength, 0);
+  return true;
+}
+
+bool BuildPackedImage(const PackInput& input, Bytes* out, PackError* error) {
+  if (!BuildPackedHead(input, JarLayoutOf(input.jar), out, error)) return false;
   out->insert(out->end(), input.jar.begin(), input.jar.end());
   return true;
 }
 
-bool PackFiles(const PackOptions& options, std::string* error, std::vector<std::string>* warnings) {
-  PackInput input;
+namespace {
+
+// The settings file's lines followed by the --set lines, each checked as UTF-8.
+bool ReadSettingsLines(const PackOptions& options, std::vector<std::string>* lines,
+                       std::string* error) {
+  std::string reason;
+  if (options.settings_path) {
+    Bytes raw;
+    std::string text;
+    if (!ReadFile(*options.settings_path, &raw, &reason)) {
+      *error = "cannot read settings file '" + *options.settings_path + "': " + reason;
+      return false;
+    }
+    if (!DecodeSettingsText(raw, &text, &reason)) {
+      *error = "settings file '" + *options.settings_path + "': " + reason;
+      return false;
+    }
+    *lines = SplitLines(text);
+  }
+  for (std::size_t i = 0; i < options.set_lines.size(); ++i) {
+    const std::string& line = options.set_lines[i];
+    if (!CheckUtf8(reinterpret_cast<const std::uint8_t*>(line.data()), line.size(), &reason)) {
+      *error = "--set value " + std::to_string(i + 1) + ": " + reason;
+      return false;
+    }
+    lines->push_back(line);
+  }
+  return true;
+}
+
+// Reads every input but the jar into *input; the jar is opened and only its layout read.
+bool ReadInputs(const PackOptions& options, PackInput* input, InputFile* jar, JarLayout* layout,
+                std::string* error) {
   std::string reason;
   auto cannot_read = [&](const char* kind, const std::string& path) {
     *error = std::string("cannot read ") + kind + " '" + path + "': " + reason;
     return false;
   };
-  if (!ReadFile(options.launcher_path, &input.image, &reason)) {
+  if (!ReadFile(options.launcher_path, &input->image, &reason)) {
     return cannot_read("launcher image", options.launcher_path);
   }
-  if (!ReadFile(options.jar_path, &input.jar, &reason)) {
+  auto read_jar = [&](std::int64_t pos, std::size_t n, Bytes* out) {
+    return jar->ReadAt(pos, n, out, &reason);
+  };
+  if (!jar->Open(options.jar_path, &reason) || !ReadJarLayout(jar->size(), read_jar, layout)) {
     return cannot_read("jar", options.jar_path);
   }
-  if (options.splash_path && !ReadFile(*options.splash_path, &input.splash, &reason)) {
+  if (options.splash_path && !ReadFile(*options.splash_path, &input->splash, &reason)) {
     return cannot_read("splash image", *options.splash_path);
   }
-  if (options.settings_path) {
-    Bytes raw;
-    if (!ReadFile(*options.settings_path, &raw, &reason)) {
-      return cannot_read("settings file", *options.settings_path);
-    }
-    std::string text;
-    if (!DecodeSettingsText(raw, &text, &reason)) {
-      *error = "settings file '" + *options.settings_path + "': " + reason;
-      return false;
-    }
-    input.settings_lines = SplitLines(text);
-  }
-  input.settings_lines.insert(input.settings_lines.end(), options.set_lines.begin(),
-                              options.set_lines.end());
+  return ReadSettingsLines(options, &input->settings_lines, error);
+}
 
-  std::vector<std::string> found = CheckSettings(input.settings_lines, input.jar);
+std::string Describe(const PackError& error, const PackOptions& options) {
+  switch (error.input) {
+    case PackError::Input::kImage:
+      return "launcher image '" + options.launcher_path + "': " + error.what;
+    case PackError::Input::kJar:
+      return "jar '" + options.jar_path + "': " + error.what;
+    case PackError::Input::kSplash:
+      return "splash image '" + options.splash_path.value_or("") + "': " + error.what;
+    case PackError::Input::kSettings:
+      return "settings: " + error.what;
+    case PackError::Input::kOutput:
+      break;
+  }
+  return "output '" + options.output_path + "': " + error.what;
+}
+
+}  // namespace
+
+bool PackFiles(const PackOptions& options, std::string* error, std::vector<std::string>* warnings) {
+  PackInput input;  // input.jar stays empty: the jar is copied from its file
+  InputFile jar;
+  JarLayout layout;
+  if (!ReadInputs(options, &input, &jar, &layout, error)) return false;
+
+  std::vector<std::string> found = CheckSettings(input.settings_lines, layout.entries);
   if (warnings) *warnings = found;
   if (options.strict && !found.empty()) {
     *error = found.front() + " (--strict)";
     return false;
   }
 
-  Bytes packed;
+  Bytes head;
   PackError pack_error;
-  if (!BuildPackedImage(input, &packed, &pack_error)) {
-    switch (pack_error.input) {
-      case PackError::Input::kImage:
-        *error = "launcher image '" + options.launcher_path + "': ";
-        break;
-      case PackError::Input::kJar:
-        *error = "jar '" + options.jar_path + "': ";
-        break;
-      case PackError::Input::kSplash:
-        *error = "splash image '" + options.splash_path.value_or("") + "': ";
-        break;
-      case PackError::Input::kSettings:
-        *error = "settings: ";
-        break;
-    }
-    *error += pack_error.what;
+  if (!BuildPackedHead(input, layout, &head, &pack_error)) {
+    *error = Describe(pack_error, options);
     return false;
   }
-  if (!WriteFileAtomically(options.output_path, packed, 0755, &reason)) {
+  std::string reason;
+  if (!WriteFileAtomically(options.output_path, head, &jar, 0755, &reason)) {
     *error = "cannot write output '" + options.output_path + "': " + reason;
     return false;
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "jar_layout.h"
 #include "payload_format.h"
 
 namespace launcher_pack {
@@ -19,7 +20,7 @@ struct PackInput {
 };
 
 struct PackError {
-  enum class Input { kImage, kJar, kSplash, kSettings } input;
+  enum class Input { kImage, kJar, kSplash, kSettings, kOutput } input;
   std::string what;
 };
 
@@ -27,9 +28,9 @@ struct PackError {
 // the settings text, since its splash image travels as a resource.
 bool IsWindowsImage(const Bytes& image);
 
-// Size of the zip archive from its first byte through its end record, or nullopt when the jar
-// has no end record.
-std::optional<std::int64_t> ArchiveSize(const Bytes& jar);
+// Assembles the packed file up to the jar, for a jar of the given layout (input.jar is not
+// used). Refuses a packed file, jar included, of more than kMaxPackedSize bytes.
+bool BuildPackedHead(const PackInput& input, const JarLayout& jar, Bytes* out, PackError* error);
 
 // Assembles the packed file in memory.
 bool BuildPackedImage(const PackInput& input, Bytes* out, PackError* error);
@@ -44,8 +45,9 @@ struct PackOptions {
   bool strict = false;  // turns the settings warnings into errors
 };
 
-// Reads the inputs, builds the packed file and writes it with mode 0755. On failure *error is
-// one line naming the file and the problem, and no output file is left behind.
+// Reads the inputs, builds the packed file and writes it with mode 0755; the jar is copied in
+// chunks, never held in memory. On failure *error is one line naming the file and the problem,
+// and no output file is left behind.
 // The settings warnings (see CheckSettings) go to *warnings when given.
 bool PackFiles(const PackOptions& options, std::string* error,
                std::vector<std::string>* warnings = nullptr);

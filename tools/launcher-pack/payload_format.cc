@@ -128,6 +128,18 @@ bool DecodeUtf16(const Bytes& raw, bool big_endian, std::string* utf8, std::stri
 
 }  // namespace
 
+bool CheckUtf8(const std::uint8_t* data, std::size_t size, std::string* error) {
+  for (std::size_t i = 0; i < size;) {
+    const std::size_t len = Utf8SequenceLength(data + i, size - i);
+    if (len == 0) {
+      *error = "not valid UTF-8 at byte " + std::to_string(i);
+      return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
 bool DecodeSettingsText(const Bytes& raw, std::string* utf8, std::string* error) {
   utf8->clear();
   bool ok;
@@ -137,14 +149,7 @@ bool DecodeSettingsText(const Bytes& raw, std::string* utf8, std::string* error)
     ok = DecodeUtf16(raw, true, utf8, error);
   } else {
     const std::size_t start = raw.size() >= 3 && std::memcmp(raw.data(), kUtf8Bom, 3) == 0 ? 3 : 0;
-    for (std::size_t i = start; i < raw.size();) {
-      const std::size_t len = Utf8SequenceLength(raw.data() + i, raw.size() - i);
-      if (len == 0) {
-        *error = "not valid UTF-8 at byte " + std::to_string(i);
-        return false;
-      }
-      i += len;
-    }
+    if (!CheckUtf8(raw.data(), raw.size(), error)) return false;
     utf8->assign(raw.begin() + start, raw.end());
     ok = true;
   }

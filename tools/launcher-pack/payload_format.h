@@ -29,6 +29,10 @@ inline constexpr std::size_t kGapLength = 16;
 // Settings text starts with the UTF-8 byte order mark.
 inline constexpr std::uint8_t kUtf8Bom[] = {0xEF, 0xBB, 0xBF};
 
+// A launcher takes its own file size as a signed 32-bit value and finds no payload in a larger
+// file, so this is the largest packed file that works.
+inline constexpr std::int64_t kMaxPackedSize = 0x7FFFFFFF;
+
 void AppendLe32(Bytes& out, std::int32_t value);
 std::int32_t ReadLe32(const std::uint8_t* p);
 std::uint16_t ReadLe16(const std::uint8_t* p);
@@ -46,6 +50,9 @@ MarkerSearch FindSizeFieldMarker(const std::uint8_t* data, std::size_t size);
 // Returns the offset of the zip end record the way the launcher finds it: the last
 // "PK\5\6" in the final kEocdSearchWindow bytes that still has 22 bytes after it.
 std::optional<std::size_t> FindEocd(const std::uint8_t* data, std::size_t size);
+
+// Checks that data is well-formed UTF-8; otherwise sets *error to "not valid UTF-8 at byte N".
+bool CheckUtf8(const std::uint8_t* data, std::size_t size, std::string* error);
 
 // Decodes a settings file (UTF-8 with or without a byte order mark, or UTF-16 LE/BE with one)
 // into UTF-8 text. Returns false and sets *error on malformed input.

@@ -1,0 +1,32 @@
+// What launcher-pack needs to know of a jar, read in pieces so that a large jar is never held in
+// memory: its length, the size of its zip archive and the names of its entries.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "payload_format.h"
+
+namespace launcher_pack {
+
+struct JarLayout {
+  std::int64_t length = 0;
+  std::optional<std::int64_t> archive_size;  // nullopt when the jar has no end record
+  std::set<std::string> entries;             // names in the central directory
+};
+
+// Reads the n bytes at pos into *out; false on a read error.
+using ReadAtFunction = std::function<bool(std::int64_t pos, std::size_t n, Bytes* out)>;
+
+// Finds the end record in the jar's last bytes and walks the central directory it points to,
+// stopping at the first header that is malformed or runs past the end. Returns false only when
+// read_at fails.
+bool ReadJarLayout(std::int64_t length, const ReadAtFunction& read_at, JarLayout* jar);
+
+// The layout of a jar held in memory.
+JarLayout JarLayoutOf(const Bytes& jar);
+
+}  // namespace launcher_pack
