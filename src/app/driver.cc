@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/messages.h"
+#include "app/version.h"
 #include "core/trace.h"
 #include "jvm/java_session.h"
 #include "jvm/jvm_session.h"
@@ -105,6 +106,7 @@ void PrepareProcess() {
 }  // namespace
 
 int LauncherMain(int argc, char** argv) {
+  TRACE("launcher %s", LauncherVersion());
   InitLocale();
   CSettingsLoader* loader = new CSettingsLoader(true);
   CJvmSession* session = new CJvmSession();

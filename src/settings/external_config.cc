@@ -46,7 +46,9 @@ void ReadExternalFile(CSettingsLoader* loader) {
   int dot = ExtensionPosition(exe);
   int stem = dot < 0 ? exe.GetLength() : dot;
   static const char* const kSuffixes[] = {".cfg", ".config"};
-  for (int withoutExtension = 0; withoutExtension < 2; ++withoutExtension) {
+  // Without an extension the names without it are the same names again.
+  int rounds = dot < 0 ? 1 : 2;
+  for (int withoutExtension = 0; withoutExtension < rounds; ++withoutExtension) {
     for (const char* suffix : kSuffixes) {
       MyCString candidate(exe.CStr(), withoutExtension ? stem : exe.GetLength());
       candidate.AppendStr(suffix);
