@@ -79,6 +79,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 # launcher-pack is linked statically and the images load their runtime themselves.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "default-jdk-headless | java-sdk")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# The images are stripped already (their debug information stays in the build tree).
+set(CPACK_STRIP_FILES ON)
 set(CPACK_THREADS 2)
 include(CPack)
