@@ -253,6 +253,10 @@ bool MatchesWordSize(const std::string& home) {
 }
 }  // namespace
 
+bool BuildJdkLoadable() {
+  return MatchesWordSize(LAUNCHER_JDK_HOME);
+}
+
 std::vector<std::string> InstalledJdks() {
   std::vector<std::string> homes = InstalledJdkCandidates();
   homes.erase(std::remove_if(homes.begin(), homes.end(),

@@ -79,6 +79,9 @@ std::string Pack(const std::string& output, const std::vector<std::string>& sett
 std::vector<std::string> InstalledJdkCandidates();
 // Those whose JVM library this build can load (same word size).
 std::vector<std::string> InstalledJdks();
+// Whether this build can load the JVM library of the JDK it was built with; the tests on that
+// JDK skip themselves in a build of another word size.
+bool BuildJdkLoadable();
 
 }  // namespace e2e
 

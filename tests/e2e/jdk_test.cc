@@ -9,6 +9,10 @@ namespace {
 
 class JdkTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    if (!BuildJdkLoadable()) GTEST_SKIP() << "the build's JDK has another word size";
+  }
+
   // Packs the probe application with the given settings after the main class line.
   std::string PackProbe(std::vector<std::string> settings, const std::string& name = "app") {
     settings.insert(settings.begin(), "mainclass e2e.Probe");
@@ -290,7 +294,11 @@ TEST_F(JdkTest, DefaultOrderFindsJavaOnPathAndJavaHome) {
 }
 
 // Runs in every build, the i386 one included, on the runtimes of the build's word size.
-class InstalledRuntimesTest : public JdkTest {};
+// Runs on every installed runtime of the build's word size, whatever the build's JDK is.
+class InstalledRuntimesTest : public JdkTest {
+ protected:
+  void SetUp() override {}
+};
 
 TEST_F(InstalledRuntimesTest, EachRunsThePackagedApplication) {
   std::vector<std::string> jdks = InstalledJdks();

@@ -419,7 +419,13 @@ TEST_F(ReliabilityTest, FiftyGuardedStartsAtOnceLetExactlyOneRun) {
 }
 
 // Runs on the machine's real JDK (kept out of the sanitizer build).
-class ReliabilityJdkTest : public ReliabilityTest {};
+class ReliabilityJdkTest : public ReliabilityTest {
+ protected:
+  void SetUp() override {
+    if (!BuildJdkLoadable()) GTEST_SKIP() << "the build's JDK has another word size";
+    ReliabilityTest::SetUp();
+  }
+};
 
 // Starts the probe application, interrupts each start once after a random delay spread over
 // calibrationMs and a quarter more, and expects every run to end without a crash signal.

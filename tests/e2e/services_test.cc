@@ -45,7 +45,12 @@ class ServicesTest : public ::testing::Test {
 
 // Runs on the machine's real JDK (kept out of the sanitizer build, which a real JVM does not
 // tolerate).
-class JdkServicesTest : public ServicesTest {};
+class JdkServicesTest : public ServicesTest {
+ protected:
+  void SetUp() override {
+    if (!BuildJdkLoadable()) GTEST_SKIP() << "the build's JDK has another word size";
+  }
+};
 
 // Waits for a file that a command target writes after the launcher has gone.
 std::string ReadWhenComplete(const std::string& path, size_t size) {
