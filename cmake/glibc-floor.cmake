@@ -73,7 +73,8 @@ function(launcher_glibc_floor target)
   # Link options come before the objects: the stubs' directory and the compiler's start file
   # of position-independent programs (frame registration, __dso_handle). The i386 C library
   # looks for _IO_stdin_used, which its start files would have exported.
-  target_link_options(${target} PRIVATE -nostdlib "-L${_floor_stub_dir}" "${LAUNCHER_FLOOR_CRTBEGIN}"
+  target_link_options(${target} PRIVATE
+    -nostdlib "-L${_floor_stub_dir}" "${LAUNCHER_FLOOR_CRTBEGIN}"
     "LINKER:--export-dynamic-symbol=_IO_stdin_used" "LINKER:--as-needed")
   # After the objects and the launcher's libraries: the stubs, the compiler's helpers (64-bit
   # division on i386) and the end file, which must come last.
