@@ -42,7 +42,7 @@ void InstallSignalHandlers() {
 void OnSignal(int signalNumber) {
   CJvmSession* session = psession;
   if (session) {
-    std::lock_guard<std::mutex> guard(session->VmLock());
+    CLockHolder guard(session->VmLock());
     JavaVM* vm = session->GetJavaVM();
     JNIEnv* env = nullptr;
     if (vm && vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == 0) {

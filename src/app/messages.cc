@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
+#include "platform/platform.h"
 #include "settings/settings_loader.h"
 
 const MessageEntry msgTable[] = {
@@ -82,8 +82,8 @@ MyCString UnescapeMessageText(const char* text) {
 }
 
 MyCString GetMessageText(unsigned long number) {
-  static std::once_flag once;
-  std::call_once(once, BuildOverrides);
+  static OnceFlag once = {};
+  RunOnce(&once, BuildOverrides);
   // After exit processing has released the overrides only the built-in texts remain.
   if (!g_overrides) return BuiltInMessageText(number);
   const unsigned int* pairs = g_overrides->pairs.GetData();

@@ -69,8 +69,8 @@ void CJvmSession::Shutdown() {
     // A signal handled meanwhile may hold the lock from inside the JVM for good: once the JVM
     // has begun to shut down, its System.exit(0) blocks instead of ending the process. Waiting
     // for it would hang the launcher, so end the process with that call's status here.
-    std::unique_lock<std::mutex> guard(vmLock, std::try_to_lock);
-    if (!guard.owns_lock()) exit(0);
+    CLockHolder guard(vmLock, false);
+    if (!guard.Owns()) exit(0);
     javaVM = nullptr;
   }
   // The signal dispositions saved while the JVM existed point into its library.

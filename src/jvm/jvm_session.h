@@ -4,9 +4,8 @@
 
 #include <jni.h>
 
-#include <mutex>
-
 #include "core/buffer.h"
+#include "platform/platform.h"
 
 class CJvmSession {
  public:
@@ -25,7 +24,7 @@ class CJvmSession {
 
   JavaVM* GetJavaVM() const { return javaVM; }
   // Held while a signal calls into the JVM, so that the JVM is not torn down under it.
-  std::mutex& VmLock() { return vmLock; }
+  CPlatformLock& VmLock() { return vmLock; }
   JNIEnv* GetEnv() const { return env; }
   int GetOptionCount() const { return optionOffsets.GetLength(); }
   const char* GetOption(int index) const {
@@ -38,7 +37,7 @@ class CJvmSession {
   void* library;
   JavaVM* javaVM;
   JNIEnv* env;
-  std::mutex vmLock;
+  CPlatformLock vmLock;
 };
 
 // The one JVM session of the process.

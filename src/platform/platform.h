@@ -103,6 +103,54 @@ void StopSignalForwarding();
 // or restores the default action and raises the signal again.
 void ApplySavedDisposition(int signalNumber);
 
+// ---- Locks -------------------------------------------------------------------------------
+
+// A mutual exclusion lock over the platform's own mutex. It is not recursive: TryLock fails
+// while any thread holds the lock, the holder itself included.
+class CPlatformLock {
+ public:
+  CPlatformLock();
+  ~CPlatformLock();
+  CPlatformLock(const CPlatformLock&) = delete;
+  CPlatformLock& operator=(const CPlatformLock&) = delete;
+
+  void Lock();
+  void Unlock();
+  // Takes the lock only when it is free; false, without waiting, when it is held.
+  bool TryLock();
+
+ private:
+  // Room for the platform's mutex object, which the shared code never sees.
+  alignas(16) unsigned char storage_[64];
+};
+
+// Holds a lock from construction to destruction. With wait false it only takes a free lock,
+// and Owns tells whether it got it.
+class CLockHolder {
+ public:
+  explicit CLockHolder(CPlatformLock& lock, bool wait = true)
+      : lock_(lock), owns_(wait ? (lock.Lock(), true) : lock.TryLock()) {}
+  ~CLockHolder() {
+    if (owns_) lock_.Unlock();
+  }
+  CLockHolder(const CLockHolder&) = delete;
+  CLockHolder& operator=(const CLockHolder&) = delete;
+  bool Owns() const { return owns_; }
+
+ private:
+  CPlatformLock& lock_;
+  bool owns_;
+};
+
+// The state of a one-time initialisation. A zero-initialised flag (a static, or {}) has not
+// run; it needs no constructor, so it is usable before and after static construction.
+struct OnceFlag {
+  alignas(8) unsigned char storage[8];
+};
+// Calls procedure exactly once for flag, however many threads arrive; the others wait until
+// it has returned.
+void RunOnce(OnceFlag* flag, void (*procedure)());
+
 // ---- Runtime discovery helpers -----------------------------------------------------------
 
 // Finds an executable file named name in the directories of PATH (an empty entry is the
