@@ -11,6 +11,7 @@ extern "C" {
 
 int __xstat(int version, const char* path, struct stat* buffer);
 int __fxstat(int version, int fd, struct stat* buffer);
+int __fxstatat(int version, int dirfd, const char* path, struct stat* buffer, int flags);
 int __cxa_atexit(void (*function)(void*), void* argument, void* dso);
 // This image's handle for exit processing, defined by the compiler's start file.
 extern void* __dso_handle __attribute__((visibility("hidden")));
@@ -49,6 +50,10 @@ int stat(const char* path, struct stat* buffer) noexcept {
 
 int fstat(int fd, struct stat* buffer) noexcept {
   return __fxstat(kStatLayout, fd, buffer);
+}
+
+int fstatat(int dirfd, const char* path, struct stat* buffer, int flags) noexcept {
+  return __fxstatat(kStatLayout, dirfd, path, buffer, flags);
 }
 
 // atexit has always lived in the C library's static part: registers function for this image.
