@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "targets.h"
 #include "test_support.h"
 
 namespace launcher_pack {
@@ -127,6 +128,8 @@ TEST_F(PackCliTest, ErrorsExitNonZeroWithOneLineAndNoOutput) {
       {with({"stray"}), 2, "unexpected argument 'stray'"},
       {with({"--splash"}), 2, "--splash needs a value"},
       {with({"--set", "a\nb"}), 2, "single line"},
+      {with({"--target", "macos"}), 2, "unknown target 'macos'"},
+      {{"--version", "--jar", P("app.jar")}, 2, "--version cannot be combined"},
       {with({"--inspect", P("launcher")}), 2, "cannot be combined"},
       {{}, 2, "nothing to do"},
       {{"--inspect", P("none")}, 1, "cannot read file '" + P("none") + "'"},
@@ -153,6 +156,27 @@ TEST_F(PackCliTest, ErrorsExitNonZeroWithOneLineAndNoOutput) {
       EXPECT_TRUE(name != "out" && name.find("tmp") == std::string::npos) << name;
     }
   }
+}
+
+TEST_F(PackCliTest, OptionsTheJvmWouldNotTakeAndASecondMainclassWarn) {
+  std::vector<std::string> args = PackArgs();
+  args.insert(args.end(), {"--settings", P("app.settings"), "--set", "mainclass other.Main",
+                           "--set", "option --add-opens java.base/java.lang=ALL-UNNAMED", "--set",
+                           "option --module-path", "--set", "option -Xmx1g # heap", "--set",
+                           "option --add-opens=java.base/java.io=ALL-UNNAMED", "--set",
+                           "option=--add-modules=x", "--set", "option --add-modulesx y"});
+  const auto warned = RunTool(args);
+  EXPECT_EQ(warned.status, 0);
+  EXPECT_EQ(warned.err,
+            "launcher-pack: warning: settings line 2: a second mainclass line; the launcher uses "
+            "the first, 'hello.Hello'\n"
+            "launcher-pack: warning: settings line 3: option '--add-opens "
+            "java.base/java.lang=ALL-UNNAMED' is ignored by the JVM; write "
+            "'--add-opens=java.base/java.lang=ALL-UNNAMED'\n"
+            "launcher-pack: warning: settings line 4: option '--module-path' has no value; write "
+            "--module-path=VALUE in one line\n"
+            "launcher-pack: warning: settings line 5: option '-Xmx1g # heap' contains '#', but "
+            "settings have no comments: the JVM receives the '#' and all after it\n");
 }
 
 TEST_F(PackCliTest, ByteOrderMarksInsideTheSettingsWarn) {
@@ -218,6 +242,81 @@ TEST_F(PackCliTest, InspectOfCorruptFileFailsWithoutCrashing) {
   const auto r = RunTool({"--inspect", P("cut")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("does not fit the file"), std::string::npos) << r.out;
+}
+
+TEST(PackTargets, ImagesAreFoundInInstalledAndBuildTreeLayouts) {
+  EXPECT_STREQ(DefaultTarget().name, sizeof(void*) == 4 ? "linux-i386" : "linux-x86_64");
+  const Target& x64 = *FindTarget("linux-x86_64");
+  const Target& i386 = *FindTarget("linux-i386");
+  const Target& win = *FindTarget("windows-x86_64");
+  TempDir dir;
+  const std::filesystem::path root = dir.path();
+  auto put = [](const std::filesystem::path& path) {
+    std::filesystem::create_directories(path.parent_path());
+    WriteBytes(path, std::string("image"));
+  };
+  // A build tree's own image serves only the target of that build; the trees of the other
+  // presets beside it serve theirs.
+  const auto tool = root / "build/default/tools/launcher-pack";
+  put(root / "build/default/src/launcher");
+  EXPECT_EQ(FindImage(x64, tool, x64).found, root / "build/default/src/launcher");
+  const ImageSearch none = FindImage(i386, tool, x64);
+  EXPECT_FALSE(none.found);
+  EXPECT_EQ(none.looked_at, (std::vector<std::filesystem::path>{
+                                root / "build/default/tools/lib/launcher/linux-i386/launcher",
+                                root / "build/default/images/linux-i386/src/launcher",
+                                root / "build/i386/src/launcher"}));
+  put(root / "build/i386/src/launcher");
+  EXPECT_EQ(FindImage(i386, tool, x64).found, root / "build/i386/src/launcher");
+  // A release tree's sub-build; a directory in an earlier place is no image.
+  put(root / "build/windows/src/launcher-console.exe");
+  put(root / "build/default/images/windows-x86_64/src/launcher-console.exe");
+  std::filesystem::create_directories(tool / "../lib/launcher/windows-x86_64/launcher-console.exe");
+  EXPECT_EQ(FindImage(win, tool, x64).found,
+            root / "build/default/images/windows-x86_64/src/launcher-console.exe");
+}
+
+// A copy of launcher-pack in an installed tree, deep enough that every place it looks at lies
+// inside the test's directory, started through a symbolic link from elsewhere.
+TEST_F(PackCliTest, InstalledCopyFindsItsImageThroughASymbolicLink) {
+  const std::filesystem::path bin = dir_ / "a/b/prefix/bin";
+  std::filesystem::create_directories(bin);
+  std::filesystem::copy_file(LAUNCHER_PACK_BINARY, bin / "launcher-pack");
+  const std::filesystem::path prefix = std::filesystem::canonical(bin / "..");
+  const Target& own = DefaultTarget();
+  const std::filesystem::path image = prefix / "lib/launcher" / own.name / own.image;
+  std::filesystem::create_directories(image.parent_path());
+  WriteBytes(image, testing::MakeVersionedImage("4.5.6"));
+  std::filesystem::create_symlink(bin / "launcher-pack", dir_ / "launcher-pack");
+  const std::string tool = P("launcher-pack");
+
+  std::vector<std::string> args = {"--jar",           P("app.jar"), "--settings",
+                                   P("app.settings"), "-o",         P("out")};
+  const auto packed = RunTool(args, tool);
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  EXPECT_NE(RunTool({"--inspect", P("out")}, tool).out.find("\nlauncher version: 4.5.6\n"),
+            std::string::npos);
+  EXPECT_EQ(RunTool({"--version"}, tool).out, std::string("launcher-pack ") + PackVersion() + "\n" +
+                                                  own.name + ": launcher 4.5.6 (" + image.string() +
+                                                  ")\n");
+  EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(PackVersion()[0]))) << PackVersion();
+  const auto listed = RunTool({"--list-targets"}, tool).out;
+  EXPECT_NE(listed.find(std::string(own.name) + " (default): " + image.string() + "\n"),
+            std::string::npos)
+      << listed;
+
+  args.insert(args.begin(), {"--target", "windows-x86_64"});
+  const auto missing = RunTool(args, tool);
+  EXPECT_EQ(missing.status, 1);
+  const std::filesystem::path b = prefix.parent_path();
+  EXPECT_EQ(missing.err,
+            "launcher-pack: no launcher image for windows-x86_64; looked at " +
+                (prefix / "lib/launcher/windows-x86_64/launcher-console.exe").string() + ", " +
+                (b / "images/windows-x86_64/src/launcher-console.exe").string() + ", " +
+                (b / "../windows/src/launcher-console.exe").lexically_normal().string() +
+                " (give one with --launcher)\n");
+  args.insert(args.end(), {"--launcher", P("launcher")});
+  EXPECT_EQ(RunTool(args, tool).status, 0);  // --launcher overrides the search
 }
 
 }  // namespace

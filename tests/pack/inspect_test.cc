@@ -97,6 +97,26 @@ TEST(PackInspect, ReportsMissingOrRepeatedMarker) {
   EXPECT_TRUE(r.Has("size field: marker @@ZIP-SIZE-FIELD occurs more than once")) << r.text;
 }
 
+// The version comes from the image alone, never from the payload behind it.
+TEST(PackInspect, ShowsTheVersionRecordedInTheImage) {
+  const std::string record = std::string(kVersionMarker) + "9.9.9" + '\0';
+  const Bytes jar = MakeZip({{"a", record}});
+  for (const bool windows : {false, true}) {
+    for (const bool versioned : {false, true}) {
+      Bytes image = versioned ? testing::MakeVersionedImage("1.2.3") : MakeImage();
+      if (windows) image[0] = 'M', image[1] = 'Z';
+      Bytes file;
+      PackError error;
+      const Bytes splash = windows ? Bytes{} : Bytes(record.begin(), record.end());
+      ASSERT_TRUE(BuildPackedImage({image, jar, {}, splash}, &file, &error)) << error.what;
+      const Report r = Inspect(file);
+      EXPECT_EQ(r.status, 0) << r.text;
+      EXPECT_TRUE(r.Has(versioned ? "launcher version: 1.2.3" : "launcher version: unknown"))
+          << r.text;
+    }
+  }
+}
+
 // Every truncation and many corruptions must be reported, never read out of bounds (the
 // sanitizer build turns any stray read here into a failure).
 TEST(PackInspect, SurvivesTruncatedAndCorruptFiles) {

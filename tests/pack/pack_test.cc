@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "manifest.h"
 #include "test_support.h"
 
 namespace launcher_pack {
@@ -114,6 +115,61 @@ TEST(PackBuild, RefusesOutputsOverTheLauncherLimit) {
             "would be 2147483648 bytes; a launcher reads files of at most 2147483647 bytes");
 }
 
+TEST(PackManifest, MainSectionIsReadAsJavaReadsIt) {
+  // CR LF, LF and CR end lines; a continuation drops its first space; the main section ends at
+  // the first empty line, so the Main-Class of the entry section below is not taken.
+  const MainSection main = ParseMainSection(
+      "Manifest-Version: 1.0\r\nmain-class: com.example.Lo\r\n ngName\nAdd-Opens: a/b\r\r\n"
+      "Name: x\r\nMain-Class: other\r\n");
+  ASSERT_EQ(main.attributes.size(), 3u);
+  EXPECT_EQ(main.attributes[1].value, "com.example.LongName");
+  EXPECT_EQ(main.attributes[2].value, "a/b");
+  EXPECT_EQ(main.warnings, std::vector<std::string>{});
+
+  // A last line without its line end is left out.
+  const MainSection cut = ParseMainSection("Main-Class: a.B\nClass-Path: x.jar");
+  ASSERT_EQ(cut.attributes.size(), 1u);
+  EXPECT_EQ(cut.warnings, std::vector<std::string>{
+                              "jar manifest line 2: 'Class-Path: x.jar' has no line end; java "
+                              "does not read it"});
+  // Anything but "Name: value" headers makes java refuse the whole manifest.
+  for (const std::string& bad : std::vector<std::string>{
+           "Main-Class: a.B\nMain-Class:x\n", " a.B\n", std::string(71, 'N') + ": v\n"}) {
+    const MainSection refused = ParseMainSection(bad);
+    EXPECT_TRUE(refused.attributes.empty()) << bad;
+    ASSERT_EQ(refused.warnings.size(), 1u) << bad;
+    EXPECT_NE(refused.warnings[0].find("java refuses the manifest"), std::string::npos);
+  }
+}
+
+TEST(PackManifest, AttributesBecomeSettingsLines) {
+  const ManifestSettings m =
+      SettingsFromManifest({{"Main-Class", " app.Main "},
+                            {"Add-Opens", "java.base/java.lang  java.base/java.util"},
+                            {"ADD-EXPORTS", "jdk.x/y.z bad"},
+                            {"Enable-Native-Access", "ALL-UNNAMED"},
+                            {"Class-Path", "lib/a.jar /opt/b.jar file:/c.jar"}},
+                           {"option=--add-opens=java.base/java.util=ALL-UNNAMED"});
+  EXPECT_EQ(m.lines, (std::vector<std::string>{"mainclass app.Main",
+                                               "option --add-opens=java.base/java.lang=ALL-UNNAMED",
+                                               "option --add-exports=jdk.x/y.z=ALL-UNNAMED",
+                                               "option --enable-native-access=ALL-UNNAMED"}));
+  ASSERT_EQ(m.notes.size(), 5u);
+  EXPECT_EQ(m.notes[4],
+            "jar manifest Class-Path (relative entries are found beside the packed executable): "
+            "lib/a.jar /opt/b.jar file:/c.jar");
+  ASSERT_EQ(m.warnings.size(), 3u);
+  EXPECT_EQ(m.warnings[0],
+            "jar manifest Add-Exports: 'bad' is not module/package; no option "
+            "added for it");
+  EXPECT_NE(m.warnings[1].find("'/opt/b.jar' is absolute"), std::string::npos);
+  EXPECT_NE(m.warnings[2].find("'file:/c.jar' is absolute"), std::string::npos);
+
+  // A mainclass line of the settings, in any letter case, wins over the manifest's.
+  EXPECT_EQ(SettingsFromManifest({{"Main-Class", "app.Main"}}, {"  MainClass = other.Main"}).lines,
+            std::vector<std::string>{});
+}
+
 class PackFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -197,6 +253,56 @@ TEST_F(PackFilesTest, FailureLeavesExistingOutputUntouched) {
             "cannot read splash image '" + *options_.splash_path + "': No such file or directory");
   EXPECT_EQ(testing::ReadText(options_.output_path), "old");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 3);
+}
+
+const std::string kManifest =
+    "Manifest-Version: 1.0\r\nMain-Class: app.Main\r\nAdd-Exports: java.base/sun.nio.ch\r\n\r\n";
+
+TEST_F(PackFilesTest, StoredOrDeflatedManifestAddsSettings) {
+  const std::string expected =
+      "\xEF\xBB\xBFmainclass app.Main\r\noption --add-exports=java.base/sun.nio.ch=ALL-UNNAMED\r\n";
+  Bytes expected_bytes(expected.begin(), expected.end());
+  expected_bytes.push_back(0);
+  // java also takes the manifest's name in another letter case.
+  for (const bool deflated : {false, true}) {
+    const std::string name = deflated ? "META-INF/MANIFEST.MF" : "meta-inf/Manifest.mf";
+    WriteBytes(options_.jar_path,
+               MakeZip({{name, kManifest}, {"app/Main.class", "x"}}, "", deflated));
+    std::string error;
+    std::vector<std::string> warnings, notes;
+    ASSERT_TRUE(PackFiles(options_, &error, &warnings, &notes)) << error;
+    EXPECT_EQ(warnings, std::vector<std::string>{});
+    EXPECT_EQ(notes.size(), 2u);
+    EXPECT_EQ(PackedSettings(), expected_bytes);
+  }
+
+  // A damaged manifest, stored or deflated, adds nothing and draws a warning.
+  for (const bool deflated : {false, true}) {
+    Bytes jar = MakeZip({{"META-INF/MANIFEST.MF", kManifest}}, "", deflated);
+    jar[30 + 20 + 4] ^= 0x55;  // inside the data, after the local header and the name
+    WriteBytes(options_.jar_path, jar);
+    std::string error;
+    std::vector<std::string> warnings, notes;
+    ASSERT_TRUE(PackFiles(options_, &error, &warnings, &notes)) << error;
+    EXPECT_EQ(notes, std::vector<std::string>{});
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(warnings[1], deflated ? "jar manifest META-INF/MANIFEST.MF: deflated data is corrupt"
+                                    : "jar manifest META-INF/MANIFEST.MF: CRC mismatch");
+  }
+}
+
+TEST_F(PackFilesTest, PackingTwiceGivesTheSameBytes) {
+  WriteBytes(options_.jar_path,
+             MakeZip({{"META-INF/MANIFEST.MF", kManifest}, {"app/Main.class", "x"}}, "c", true));
+  WriteBytes(dir_ / "splash.png", Bytes(300, 7));
+  options_.splash_path = (dir_ / "splash.png").string();
+  options_.set_lines = {"option -Xmx64m", "argv a"};
+  std::string error;
+  ASSERT_TRUE(PackFiles(options_, &error)) << error;
+  const Bytes first = ReadBytes(options_.output_path);
+  options_.output_path = (dir_ / "again").string();
+  ASSERT_TRUE(PackFiles(options_, &error)) << error;
+  EXPECT_EQ(ReadBytes(options_.output_path), first);
 }
 
 }  // namespace

@@ -92,5 +92,25 @@ TEST(PackFormat, SplitsOnEveryKindOfLineEnd) {
   EXPECT_EQ(SplitLines("\r\n\n\r"), (Lines{"", ""}));
 }
 
+std::optional<std::string> VersionIn(const std::string& text) {
+  return FindLauncherVersion(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+TEST(PackFormat, FindsTheFirstWellFormedVersionRecord) {
+  using namespace std::string_literals;
+  EXPECT_EQ(VersionIn("\x7F"
+                      "ELF..@@LAUNCHER-VERSION 1.0.0\0tail"s),
+            "1.0.0");
+  // The bare marker text, an unprinted byte or a record without its NUL are passed over.
+  EXPECT_EQ(VersionIn("@@LAUNCHER-VERSION \0@@LAUNCHER-VERSION 1\n\0"
+                      "@@LAUNCHER-VERSION 2.1-rc1 b7\0"s),
+            "2.1-rc1 b7");
+  EXPECT_EQ(VersionIn("@@LAUNCHER-VERSION " + std::string(kMaxVersionLength, '9') + '\0'),
+            std::string(kMaxVersionLength, '9'));
+  EXPECT_FALSE(VersionIn("@@LAUNCHER-VERSION " + std::string(kMaxVersionLength + 1, '9') + '\0'));
+  EXPECT_FALSE(VersionIn("@@LAUNCHER-VERSION 1.0.0"));  // cut off before its NUL
+  EXPECT_FALSE(VersionIn("@@LAUNCHER-VERSIO"));
+}
+
 }  // namespace
 }  // namespace launcher_pack

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <csignal>
 #include <cstdint>
@@ -40,25 +41,39 @@ inline std::uint32_t Crc32(const std::string& data) {
   return ~crc;
 }
 
-// A zip archive of stored (uncompressed) entries, with an optional archive comment.
+// Raw deflate data, as a zip entry holds it: zlib's stream without its 2-byte header and
+// 4-byte checksum.
+inline std::string Deflate(const std::string& data) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  std::string out(size, '\0');
+  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+           static_cast<uLong>(data.size()));
+  return out.substr(2, size - 6);
+}
+
+// A zip archive of stored (or, with deflated set, compressed) entries, with an optional archive
+// comment.
 inline Bytes MakeZip(const std::vector<std::pair<std::string, std::string>>& entries,
-                     const std::string& comment = "") {
+                     const std::string& comment = "", bool deflated = false) {
   Bytes zip, central;
-  for (const auto& [name, data] : entries) {
+  for (const auto& [name, plain] : entries) {
     const std::uint32_t offset = static_cast<std::uint32_t>(zip.size());
-    const std::uint32_t crc = Crc32(data);
+    const std::uint32_t crc = Crc32(plain);
+    const std::string data = deflated ? Deflate(plain) : plain;
     const auto size = static_cast<std::uint32_t>(data.size());
+    const auto plain_size = static_cast<std::uint32_t>(plain.size());
+    const std::uint32_t method = deflated ? 8 : 0;
     AppendLe(zip, 0x04034b50, 4);
-    AppendLe(zip, 10, 2), AppendLe(zip, 0, 2), AppendLe(zip, 0, 2);  // version, flags, stored
-    AppendLe(zip, 0, 4);                                             // time and date
-    AppendLe(zip, crc, 4), AppendLe(zip, size, 4), AppendLe(zip, size, 4);
+    AppendLe(zip, 20, 2), AppendLe(zip, 0, 2), AppendLe(zip, method, 2);  // version, flags
+    AppendLe(zip, 0, 4);                                                  // time and date
+    AppendLe(zip, crc, 4), AppendLe(zip, size, 4), AppendLe(zip, plain_size, 4);
     AppendLe(zip, static_cast<std::uint32_t>(name.size()), 2), AppendLe(zip, 0, 2);
     Append(zip, name), Append(zip, data);
 
     AppendLe(central, 0x02014b50, 4);
-    AppendLe(central, 10, 2), AppendLe(central, 10, 2), AppendLe(central, 0, 2);
-    AppendLe(central, 0, 2), AppendLe(central, 0, 4);
-    AppendLe(central, crc, 4), AppendLe(central, size, 4), AppendLe(central, size, 4);
+    AppendLe(central, 20, 2), AppendLe(central, 20, 2), AppendLe(central, 0, 2);
+    AppendLe(central, method, 2), AppendLe(central, 0, 4);
+    AppendLe(central, crc, 4), AppendLe(central, size, 4), AppendLe(central, plain_size, 4);
     AppendLe(central, static_cast<std::uint32_t>(name.size()), 2);
     AppendLe(central, 0, 2), AppendLe(central, 0, 2), AppendLe(central, 0, 2);
     AppendLe(central, 0, 2), AppendLe(central, 0, 4), AppendLe(central, offset, 4);
@@ -84,6 +99,14 @@ inline Bytes MakeImage(std::size_t before = 40, std::size_t after = 24) {
   Append(image, kSizeFieldMarker);
   image.insert(image.end(), kSizeFieldLength, 0xAA);
   for (std::size_t i = 0; i < after; ++i) image.push_back(static_cast<std::uint8_t>(i * 3 + 2));
+  return image;
+}
+
+// A fake launcher image that carries the version record of the given version.
+inline Bytes MakeVersionedImage(const std::string& version) {
+  Bytes image = MakeImage();
+  Append(image, std::string(kVersionMarker) + version + '\0');
+  Append(image, std::string(8, 'z'));
   return image;
 }
 
@@ -137,9 +160,8 @@ struct ToolResult {
 // Starts the launcher-pack binary with its output going to the given files and SIGINT at its
 // default action (a shell ignores it in background jobs).
 inline pid_t StartTool(const std::vector<std::string>& args, const std::string& out_path,
-                       const std::string& err_path) {
+                       const std::string& err_path, std::string program = LAUNCHER_PACK_BINARY) {
   std::vector<char*> argv;
-  std::string program = LAUNCHER_PACK_BINARY;
   argv.push_back(program.data());
   std::vector<std::string> copies = args;
   for (std::string& a : copies) argv.push_back(a.data());
@@ -157,11 +179,13 @@ inline pid_t StartTool(const std::vector<std::string>& args, const std::string& 
   return pid;
 }
 
-// Runs the launcher-pack binary with the given arguments; its output is captured via files.
-inline ToolResult RunTool(const std::vector<std::string>& args) {
+// Runs the launcher-pack binary (or a copy of it) with the given arguments; its output is
+// captured via files.
+inline ToolResult RunTool(const std::vector<std::string>& args,
+                          const std::string& program = LAUNCHER_PACK_BINARY) {
   TempDir capture;
   const std::string out_path = (capture / "out").string(), err_path = (capture / "err").string();
-  const pid_t pid = StartTool(args, out_path, err_path);
+  const pid_t pid = StartTool(args, out_path, err_path, program);
   ToolResult result;
   int wstatus = 0;
   if (pid > 0 && ::waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {

@@ -22,9 +22,37 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// Splits a line the way the launcher reads it: blanks, the key, then blanks, one '=' and
-// blanks before the value.
-bool SplitLine(const std::string& line, std::string* key, std::string* value) {
+// JVM options whose value follows an '='; written with a space instead, as on a java command
+// line, the JVM takes the whole line for an option it does not know.
+const char* const kEqualsOptions[] = {"--add-opens",           "--add-exports",  "--add-modules",
+                                      "--add-reads",           "--patch-module", "--module-path",
+                                      "--enable-native-access"};
+
+// What keeps an option value from reaching the JVM as meant, or "" when nothing does.
+std::string OptionProblem(const std::string& value) {
+  for (const std::string name : kEqualsOptions) {
+    if (value.compare(0, name.size(), name) != 0) continue;
+    const std::size_t rest = value.find_first_not_of(' ', name.size());
+    if (rest == std::string::npos) {
+      return "option '" + value + "' has no value; write " + name + "=VALUE in one line";
+    }
+    if (rest > name.size()) {
+      return "option '" + value + "' is ignored by the JVM; write '" + name + "=" +
+             value.substr(rest) + "'";
+    }
+  }
+  if (value.find('#') != std::string::npos) {
+    return "option '" + value +
+           "' contains '#', but settings have no comments: the JVM receives the '#' and all after "
+           "it";
+  }
+  return "";
+}
+
+}  // namespace
+
+// Blanks, the key, then blanks, one '=' and blanks before the value.
+bool SplitSettingsLine(const std::string& line, std::string* key, std::string* value) {
   std::size_t i = line.find_first_not_of(' ');
   if (i == std::string::npos) return false;
   std::size_t end = i;
@@ -39,6 +67,8 @@ bool SplitLine(const std::string& line, std::string* key, std::string* value) {
   *value = line.substr(end);
   return true;
 }
+
+namespace {
 
 // A byte order mark left inside the text, as when two files were joined: the launcher skips a
 // line that starts with one and reads one anywhere else as part of the line.
@@ -64,12 +94,18 @@ std::vector<std::string> CheckSettings(const std::vector<std::string>& lines,
     const std::string bom = ByteOrderMarkProblem(lines[n]);
     if (!bom.empty()) warnings.push_back(where + bom);
     std::string key, value;
-    if (!SplitLine(lines[n], &key, &value)) continue;
+    if (!SplitSettingsLine(lines[n], &key, &value)) continue;
     if (!known.count(key)) {
       warnings.push_back(where + "'" + key + "' is not a setting key");
     } else if (key == "mainclass" && !haveMainClass) {
       haveMainClass = true;
       mainClass = value;
+    } else if (key == "mainclass") {
+      warnings.push_back(where + "a second mainclass line; the launcher uses the first, '" +
+                         mainClass + "'");
+    } else if (key == "option") {
+      const std::string problem = OptionProblem(value);
+      if (!problem.empty()) warnings.push_back(where + problem);
     } else if (key == "minjre" || key == "maxjre") {
       int number;
       if (std::sscanf(value.c_str(), "%d", &number) != 1) {

@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -7,28 +8,39 @@
 #include "file_io.h"
 #include "inspect.h"
 #include "pack.h"
+#include "targets.h"
 
 namespace launcher_pack {
 
 namespace {
 
 constexpr char kUsage[] =
-    "usage: launcher-pack --launcher IMAGE --jar APP.jar [--settings FILE]\n"
-    "                     [--set 'key value']... [--splash IMAGEFILE] -o OUTPUT\n"
+    "usage: launcher-pack [--target TARGET | --launcher IMAGE] --jar APP.jar\n"
+    "                     [--settings FILE] [--set 'key value']... [--splash IMAGEFILE]\n"
+    "                     [--strict] -o OUTPUT\n"
     "       launcher-pack --inspect FILE\n"
+    "       launcher-pack --list-targets\n"
+    "       launcher-pack --version\n"
     "       launcher-pack --help\n"
     "\n"
     "Packs a Java application into a copy of the launcher image, or shows what a\n"
     "launcher would read from a packed file.\n"
     "\n"
-    "  --launcher IMAGE   launcher executable to copy\n"
-    "  --jar APP.jar      application archive appended to the executable\n"
+    "  --target TARGET    linux-x86_64, linux-i386 or windows-x86_64: pack the image of\n"
+    "                     that target installed with launcher-pack (default: the target\n"
+    "                     launcher-pack was built for)\n"
+    "  --launcher IMAGE   launcher executable to copy instead of the installed image\n"
+    "  --jar APP.jar      application archive appended to the executable; its manifest's\n"
+    "                     Main-Class, Add-Opens, Add-Exports and Enable-Native-Access\n"
+    "                     become settings lines\n"
     "  --settings FILE    settings lines (UTF-8, or UTF-16 with a byte order mark)\n"
     "  --set 'key value'  extra settings line after those of --settings; repeatable\n"
     "  --splash FILE      image shown while the application starts\n"
     "  --strict           treat the settings warnings as errors\n"
     "  -o, --output FILE  packed executable to write (mode 0755)\n"
     "  --inspect FILE     print the sizes and positions a launcher reads from FILE\n"
+    "  --list-targets     print where the image of each target was found\n"
+    "  --version          print the version of launcher-pack and of each image found\n"
     "  -h, --help         print this help\n"
     "\n"
     "Exit status: 0 success, 1 bad input or I/O error, 2 usage error.\n";
@@ -40,8 +52,8 @@ struct UsageError {
 struct Arguments {
   PackOptions pack;
   bool launcher_set = false, jar_set = false, output_set = false;
-  std::optional<std::string> inspect;
-  bool help = false;
+  std::optional<std::string> inspect, target;
+  bool help = false, list_targets = false, version = false;
 };
 
 void SetOnce(const std::string& name, bool* seen, std::string* target, const std::string& value) {
@@ -64,8 +76,11 @@ Arguments Parse(int argc, const char* const* argv) {
       args.help = true;
       return args;
     }
-    if (name == "--strict") {
-      args.pack.strict = true;
+    if (name == "--strict" || name == "--list-targets" || name == "--version") {
+      bool& flag = name == "--strict"         ? args.pack.strict
+                   : name == "--list-targets" ? args.list_targets
+                                              : args.version;
+      flag = true;
       continue;
     }
     std::optional<std::string> value;
@@ -74,8 +89,9 @@ Arguments Parse(int argc, const char* const* argv) {
       value = name.substr(eq + 1);
       name.resize(eq);
     }
-    static const std::vector<std::string> kKnown = {
-        "--launcher", "--jar", "--settings", "--set", "--splash", "-o", "--output", "--inspect"};
+    static const std::vector<std::string> kKnown = {"--launcher", "--jar",     "--settings",
+                                                    "--set",      "--splash",  "-o",
+                                                    "--output",   "--inspect", "--target"};
     bool known = false;
     for (const std::string& k : kKnown) known = known || k == name;
     if (!known) {
@@ -98,6 +114,8 @@ Arguments Parse(int argc, const char* const* argv) {
       SetOnce(name, &args.pack.splash_path, *value);
     } else if (name == "--inspect") {
       SetOnce(name, &args.inspect, *value);
+    } else if (name == "--target") {
+      SetOnce(name, &args.target, *value);
     } else {
       // Each --set value becomes exactly one settings line.
       if (value->find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
@@ -108,13 +126,25 @@ Arguments Parse(int argc, const char* const* argv) {
   }
   const bool any_pack = args.launcher_set || args.jar_set || args.output_set ||
                         args.pack.settings_path || args.pack.splash_path ||
-                        !args.pack.set_lines.empty();
-  if (args.inspect) {
-    if (any_pack) throw UsageError{"--inspect cannot be combined with packing options"};
-    return args;
+                        !args.pack.set_lines.empty() || args.target || args.pack.strict;
+  const std::pair<const char*, bool> modes[] = {{"--inspect", args.inspect.has_value()},
+                                                {"--list-targets", args.list_targets},
+                                                {"--version", args.version}};
+  int mode_count = 0;
+  for (const auto& [mode, given] : modes) mode_count += given;
+  for (const auto& [mode, given] : modes) {
+    if (given && (any_pack || mode_count > 1)) {
+      throw UsageError{std::string(mode) + " cannot be combined with other options"};
+    }
   }
+  if (mode_count > 0) return args;
   if (!any_pack) throw UsageError{"nothing to do"};
-  if (!args.launcher_set) throw UsageError{"missing required option --launcher"};
+  if (args.target && !FindTarget(*args.target)) {
+    std::string known;
+    for (const Target& target : Targets())
+      known += std::string(known.empty() ? "" : ", ") + target.name;
+    throw UsageError{"unknown target '" + *args.target + "' (known: " + known + ")"};
+  }
   if (!args.jar_set) throw UsageError{"missing required option --jar"};
   if (!args.output_set) throw UsageError{"missing required option -o"};
   return args;
@@ -139,6 +169,60 @@ int Inspect(const std::string& path, std::ostream& out, std::ostream& err) {
   return InspectPackedFile(data, out) == 0 ? kExitOk : kExitFailure;
 }
 
+// Each target and the path of its image, or where it was looked for.
+int ListTargets(const std::filesystem::path& own_dir, std::ostream& out) {
+  for (const Target& target : Targets()) {
+    const ImageSearch search = FindImage(target, own_dir);
+    out << target.name << (&target == &DefaultTarget() ? " (default)" : "") << ": ";
+    if (search.found) {
+      out << search.found->string() << "\n";
+      continue;
+    }
+    out << "not found; looked at";
+    for (const auto& path : search.looked_at) {
+      out << (&path == &search.looked_at.front() ? " " : ", ") << path.string();
+    }
+    out << "\n";
+  }
+  return kExitOk;
+}
+
+// launcher-pack's version, then the version recorded in each image found.
+int PrintVersion(const std::filesystem::path& own_dir, std::ostream& out) {
+  out << "launcher-pack " << PackVersion() << "\n";
+  for (const Target& target : Targets()) {
+    const ImageSearch search = FindImage(target, own_dir);
+    if (!search.found) continue;
+    Bytes image;
+    std::string reason;
+    std::optional<std::string> version;
+    if (ReadFile(search.found->string(), &image, &reason)) {
+      version = FindLauncherVersion(image.data(), image.size());
+    }
+    out << target.name << ": launcher " << version.value_or("unknown") << " ("
+        << search.found->string() << ")\n";
+  }
+  return kExitOk;
+}
+
+// Sets the launcher image of the target asked for (or the default one) when --launcher is not
+// given; false with *error set when it is nowhere to be found.
+bool ChooseImage(Arguments* args, const std::filesystem::path& own_dir, std::string* error) {
+  if (args->launcher_set) return true;
+  const Target& target = args->target ? *FindTarget(*args->target) : DefaultTarget();
+  const ImageSearch search = FindImage(target, own_dir);
+  if (search.found) {
+    args->pack.launcher_path = search.found->string();
+    return true;
+  }
+  *error = std::string("no launcher image for ") + target.name + "; looked at";
+  for (const auto& path : search.looked_at) {
+    *error += (&path == &search.looked_at.front() ? " " : ", ") + path.string();
+  }
+  *error += " (give one with --launcher)";
+  return false;
+}
+
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -155,11 +239,26 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   }
   if (args.inspect) return Inspect(*args.inspect, out, err);
   std::string error;
-  std::vector<std::string> warnings;
-  if (!PackFiles(args.pack, &error, &warnings)) {
+  std::optional<std::filesystem::path> own_dir;
+  if (args.list_targets || args.version || !args.launcher_set) {
+    own_dir = OwnDirectory(&error);
+    if (!own_dir) {
+      err << "launcher-pack: " << error << "\n";
+      return kExitFailure;
+    }
+  }
+  if (args.list_targets) return ListTargets(*own_dir, out);
+  if (args.version) return PrintVersion(*own_dir, out);
+  if (!ChooseImage(&args, own_dir.value_or(""), &error)) {
     err << "launcher-pack: " << error << "\n";
     return kExitFailure;
   }
+  std::vector<std::string> warnings, notes;
+  if (!PackFiles(args.pack, &error, &warnings, &notes)) {
+    err << "launcher-pack: " << error << "\n";
+    return kExitFailure;
+  }
+  for (const std::string& note : notes) err << "launcher-pack: " << note << "\n";
   for (const std::string& warning : warnings) err << "launcher-pack: warning: " << warning << "\n";
   return kExitOk;
 }

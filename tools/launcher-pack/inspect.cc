@@ -53,6 +53,7 @@ int InspectPackedFile(const Bytes& file, std::ostream& out) {
   const std::int64_t settings_pos = trailer_end - 4 - l;
   if (l < 0 || settings_pos - (windows ? 0 : 4) < 0) return does_not_fit("L", l);
   out << "L: " << l << "\n";
+  std::int64_t image_end = settings_pos;  // the payload's first byte
   if (windows) {
     out << "payload: Windows executable; the splash image is resource RT_RCDATA 100\n";
   } else {
@@ -70,7 +71,11 @@ int InspectPackedFile(const Bytes& file, std::ostream& out) {
       out << "splash image: none\n";
     }
     if (c > 0) out << "reserved block: offset " << reserved_pos << ", " << c << " bytes\n";
+    image_end = splash_pos;
   }
+  // Only the image is searched: the payload may hold the record's text too.
+  const auto version = FindLauncherVersion(file.data(), static_cast<std::size_t>(image_end));
+  out << "launcher version: " << version.value_or("unknown") << "\n";
 
   int status = 0;
 

@@ -1,6 +1,9 @@
 #include "jar_layout.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstring>
 
 namespace launcher_pack {
 
@@ -34,8 +37,29 @@ class Window {
   Bytes bytes_;
 };
 
-bool ReadEntryNames(const std::uint8_t* eocd, std::int64_t length, const ReadAtFunction& read_at,
-                    std::set<std::string>* names) {
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  return std::equal(a.begin(), a.end(), b, b + std::strlen(b), [](char x, char y) {
+    return std::toupper(static_cast<unsigned char>(x)) ==
+           std::toupper(static_cast<unsigned char>(y));
+  });
+}
+
+// Keeps the manifest's entry: the one of the exact name, else the first in another case.
+void NoteManifest(const std::uint8_t* header, const std::string& name, JarLayout* jar) {
+  const bool exact = name == kManifestName;
+  if (!exact && (jar->manifest || !EqualsIgnoringCase(name, kManifestName))) return;
+  if (jar->manifest && jar->manifest->name == kManifestName) return;
+  jar->manifest = ZipEntry{name,
+                           ReadLe16(header + 8),
+                           ReadLe16(header + 10),
+                           static_cast<std::uint32_t>(ReadLe32(header + 16)),
+                           static_cast<std::uint32_t>(ReadLe32(header + 20)),
+                           static_cast<std::uint32_t>(ReadLe32(header + 24)),
+                           static_cast<std::uint32_t>(ReadLe32(header + 42))};
+}
+
+bool ReadEntries(const std::uint8_t* eocd, std::int64_t length, const ReadAtFunction& read_at,
+                 JarLayout* jar) {
   Window window(length, read_at);
   std::int64_t pos = static_cast<std::uint32_t>(ReadLe32(eocd + 16));
   const int count = ReadLe16(eocd + 10);
@@ -47,9 +71,14 @@ bool ReadEntryNames(const std::uint8_t* eocd, std::int64_t length, const ReadAtF
     const std::int64_t next =
         pos + kCentralHeaderLength + name_length + ReadLe16(header + 30) + ReadLe16(header + 32);
     if (pos + kCentralHeaderLength + name_length > length) break;
+    // The header's fields are taken before the window moves to the name.
+    std::array<std::uint8_t, kCentralHeaderLength> fields;
+    std::copy_n(header, kCentralHeaderLength, fields.begin());
     const std::uint8_t* name = window.At(pos + kCentralHeaderLength, name_length);
     if (name == nullptr) return false;
-    names->emplace(reinterpret_cast<const char*>(name), static_cast<std::size_t>(name_length));
+    const auto inserted = jar->entries.emplace(reinterpret_cast<const char*>(name),
+                                               static_cast<std::size_t>(name_length));
+    NoteManifest(fields.data(), *inserted.first, jar);
     pos = next;
   }
   return true;
@@ -58,7 +87,7 @@ bool ReadEntryNames(const std::uint8_t* eocd, std::int64_t length, const ReadAtF
 }  // namespace
 
 bool ReadJarLayout(std::int64_t length, const ReadAtFunction& read_at, JarLayout* jar) {
-  *jar = JarLayout{length, std::nullopt, {}};
+  *jar = JarLayout{length, std::nullopt, {}, std::nullopt};
   const std::int64_t tail_pos =
       std::max<std::int64_t>(0, length - static_cast<std::int64_t>(kEocdSearchWindow));
   Bytes tail;
@@ -66,7 +95,7 @@ bool ReadJarLayout(std::int64_t length, const ReadAtFunction& read_at, JarLayout
   const auto eocd = FindEocd(tail.data(), tail.size());
   if (!eocd) return true;
   jar->archive_size = tail_pos + static_cast<std::int64_t>(*eocd + kEocdLength);
-  return ReadEntryNames(tail.data() + *eocd, length, read_at, &jar->entries);
+  return ReadEntries(tail.data() + *eocd, length, read_at, jar);
 }
 
 JarLayout JarLayoutOf(const Bytes& jar) {

@@ -12,10 +12,25 @@
 
 namespace launcher_pack {
 
+// An entry as its central directory header describes it.
+struct ZipEntry {
+  std::string name;
+  std::uint16_t flags = 0;
+  std::uint16_t method = 0;  // 0 stored, 8 deflated
+  std::uint32_t crc = 0;
+  std::uint32_t compressed_size = 0;
+  std::uint32_t size = 0;
+  std::int64_t local_header = 0;  // offset of its local header in the jar
+};
+
+// The manifest's entry name; java also takes it in another letter case when this one is absent.
+inline constexpr char kManifestName[] = "META-INF/MANIFEST.MF";
+
 struct JarLayout {
   std::int64_t length = 0;
-  std::optional<std::int64_t> archive_size;  // nullopt when the jar has no end record
-  std::set<std::string> entries;             // names in the central directory
+  std::optional<std::int64_t> archive_size;         // nullopt when the jar has no end record
+  std::set<std::string> entries;                    // names in the central directory
+  std::optional<ZipEntry> manifest = std::nullopt;  // nullopt when the jar has no manifest
 };
 
 // Reads the n bytes at pos into *out; false on a read error.

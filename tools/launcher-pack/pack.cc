@@ -4,6 +4,7 @@
 
 #include "checks.h"
 #include "file_io.h"
+#include "manifest.h"
 
 namespace launcher_pack {
 
@@ -172,16 +173,44 @@ std::string Describe(const PackError& error, const PackOptions& options) {
   return "output '" + options.output_path + "': " + error.what;
 }
 
+// Appends the settings lines the jar's manifest calls for to *lines.
+void AddManifestSettings(const InputFile& jar, const JarLayout& layout,
+                         std::vector<std::string>* lines, std::vector<std::string>* notes,
+                         std::vector<std::string>* warnings) {
+  if (!layout.manifest) return;
+  std::string text, reason;
+  const auto read_jar = [&](std::int64_t pos, std::size_t n, Bytes* out) {
+    return jar.ReadAt(pos, n, out, &reason);
+  };
+  std::string problem;
+  if (!ReadManifest(*layout.manifest, layout.length, read_jar, &text, &problem)) {
+    warnings->push_back("jar manifest " + layout.manifest->name + ": " + problem +
+                        (reason.empty() ? "" : " (" + reason + ")"));
+    return;
+  }
+  MainSection section = ParseMainSection(text);
+  ManifestSettings settings = SettingsFromManifest(section.attributes, *lines);
+  lines->insert(lines->end(), settings.lines.begin(), settings.lines.end());
+  *notes = std::move(settings.notes);
+  warnings->insert(warnings->end(), section.warnings.begin(), section.warnings.end());
+  warnings->insert(warnings->end(), settings.warnings.begin(), settings.warnings.end());
+}
+
 }  // namespace
 
-bool PackFiles(const PackOptions& options, std::string* error, std::vector<std::string>* warnings) {
+bool PackFiles(const PackOptions& options, std::string* error, std::vector<std::string>* warnings,
+               std::vector<std::string>* notes) {
   PackInput input;  // input.jar stays empty: the jar is copied from its file
   InputFile jar;
   JarLayout layout;
   if (!ReadInputs(options, &input, &jar, &layout, error)) return false;
 
+  std::vector<std::string> added, manifest_warnings;
+  AddManifestSettings(jar, layout, &input.settings_lines, &added, &manifest_warnings);
   std::vector<std::string> found = CheckSettings(input.settings_lines, layout.entries);
+  found.insert(found.end(), manifest_warnings.begin(), manifest_warnings.end());
   if (warnings) *warnings = found;
+  if (notes) *notes = added;
   if (options.strict && !found.empty()) {
     *error = found.front() + " (--strict)";
     return false;

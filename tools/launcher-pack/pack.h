@@ -48,8 +48,11 @@ struct PackOptions {
 // Reads the inputs, builds the packed file and writes it with mode 0755; the jar is copied in
 // chunks, never held in memory. On failure *error is one line naming the file and the problem,
 // and no output file is left behind.
-// The settings warnings (see CheckSettings) go to *warnings when given.
+// The jar's manifest adds settings lines (see SettingsFromManifest); each addition, and the
+// manifest's Class-Path, is described in *notes when given. The settings warnings (see
+// CheckSettings) and those about the manifest go to *warnings when given.
 bool PackFiles(const PackOptions& options, std::string* error,
-               std::vector<std::string>* warnings = nullptr);
+               std::vector<std::string>* warnings = nullptr,
+               std::vector<std::string>* notes = nullptr);
 
 }  // namespace launcher_pack

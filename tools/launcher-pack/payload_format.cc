@@ -1,5 +1,6 @@
 #include "payload_format.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace launcher_pack {
@@ -46,6 +47,22 @@ MarkerSearch FindSizeFieldMarker(const std::uint8_t* data, std::size_t size) {
     }
   }
   return result;
+}
+
+std::optional<std::string> FindLauncherVersion(const std::uint8_t* data, std::size_t size) {
+  const std::uint8_t* end = data + size;
+  const std::uint8_t* p = data;
+  while ((p = std::search(p, end, kVersionMarker, kVersionMarker + kVersionMarkerLength)) != end) {
+    p += kVersionMarkerLength;
+    const std::uint8_t* limit = p + std::min<std::size_t>(kMaxVersionLength + 1, end - p);
+    const std::uint8_t* nul = std::find(p, limit, 0);
+    // A marker without a terminated, printable version is not a record, e.g. the bare text.
+    if (nul != limit && nul != p &&
+        std::all_of(p, nul, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; })) {
+      return std::string(p, nul);
+    }
+  }
+  return std::nullopt;
 }
 
 std::optional<std::size_t> FindEocd(const std::uint8_t* data, std::size_t size) {

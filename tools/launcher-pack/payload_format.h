@@ -17,6 +17,11 @@ inline constexpr char kSizeFieldMarker[] = "@@ZIP-SIZE-FIELD";
 inline constexpr std::size_t kSizeFieldMarkerLength = sizeof(kSizeFieldMarker) - 1;
 inline constexpr std::size_t kSizeFieldLength = 8;
 
+// The launcher image's version record: this text, the version (e.g. "1.0.0") and a NUL.
+inline constexpr char kVersionMarker[] = "@@LAUNCHER-VERSION ";
+inline constexpr std::size_t kVersionMarkerLength = sizeof(kVersionMarker) - 1;
+inline constexpr std::size_t kMaxVersionLength = 64;
+
 // A zip end-of-central-directory record is 22 bytes plus a comment of at most 64 KiB; the
 // launcher only looks this far back from the end of its file.
 inline constexpr std::size_t kEocdLength = 22;
@@ -46,6 +51,10 @@ struct MarkerSearch {
 
 // Looks for the size field marker, stopping at the second occurrence.
 MarkerSearch FindSizeFieldMarker(const std::uint8_t* data, std::size_t size);
+
+// The version of the first well-formed version record in data (printable ASCII, at most
+// kMaxVersionLength bytes, ended by a NUL); nullopt when there is none.
+std::optional<std::string> FindLauncherVersion(const std::uint8_t* data, std::size_t size);
 
 // Returns the offset of the zip end record the way the launcher finds it: the last
 // "PK\5\6" in the final kEocdSearchWindow bytes that still has 22 bytes after it.
