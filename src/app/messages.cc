@@ -96,6 +96,15 @@ MyCString GetMessageText(unsigned long number) {
   return BuiltInMessageText(number);
 }
 
+MyCString BuiltInMessageText(unsigned long number) {
+  if (kMessagesAreResources) return MessageResourceText(number);
+  const char* text = LookUpBuiltInMessage(number);
+  if (text) return MyCString(text);
+  MyCString decimal;
+  decimal.Format("%lu", number);
+  return decimal;
+}
+
 const char* LookUpBuiltInMessage(unsigned long number) {
   for (int i = 0; i < 100 && msgTable[i].number != 0; ++i) {
     if (msgTable[i].number == number) return msgTable[i].text;

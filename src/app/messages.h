@@ -26,9 +26,9 @@ extern const MessageEntry msgTable[];
 
 // The built-in text for number, or null, from msgTable.
 const char* LookUpBuiltInMessage(unsigned long number);
-// The text of a message that no override replaces; provided by the platform layer. The Linux
-// build takes msgTable and prints an unknown number in decimal; the Windows build reads the
-// executable's string table and has an empty text for an unknown number.
+// The text of a message that no override replaces: the executable's resource where the platform
+// keeps messages there (empty for an unknown number), otherwise msgTable, and an unknown number
+// in decimal.
 MyCString BuiltInMessageText(unsigned long number);
 
 #endif  // LAUNCHER_APP_MESSAGES_H_

@@ -5,6 +5,10 @@
 
 #include <cstdint>
 
+#include "core/buffer.h"
+
+class CSettingsLoader;
+
 // Size of the fixed buffers that hold the executable's path and the working directory.
 extern const int kMaxPathBuffer;
 // The path list separator of class paths (':' or ';').
@@ -175,22 +179,48 @@ StreamTarget ReplaceStandardStream(int which, StreamTarget target, void* stream)
 void RestoreStandardStream(int which, StreamTarget saved);
 void CloseStreamTarget(StreamTarget target);
 
-// ---- Single instance ---------------------------------------------------------------------
+// ---- Environment -------------------------------------------------------------------------
 
-// The shared instance segment of one executable file.
-struct InstanceSegment;
-// The key that identifies the executable file at path (it is shared by hard links to it).
-unsigned int InstanceKey(const char* path);
-// Attaches (creating when missing) the running user's segment for key that guards the
-// executable file at path; a segment that nobody had attached is cleared first. Null when it
-// cannot be created or attached, belongs to another user or guards another file whose key is
-// the same; why then says which.
-InstanceSegment* AttachInstanceSegment(unsigned int key, const char* path, const char** why);
-// Adds one to the segment's counter in one atomic step and returns the value before.
-int IncrementInstanceCounter(InstanceSegment* segment);
-// Detaches the segment and removes it when this was its last user.
-void DetachInstanceSegment(InstanceSegment* segment);
 // Sets an environment variable, replacing any value.
 void PublishEnvironmentVariable(const char* name, const char* value);
+
+// ---- Per-OS parts of the start-up steps ----------------------------------------------------
+// Everything above is an operating-system operation. The hooks below are the parts of the
+// start-up sequence that differ by operating system; each OS provides all of them (on Linux
+// mostly in platform/posix, the runtime strategy in runtime/, the process-wide objects in
+// services/; on Windows in platform/windows, which holds the Windows subsystem).
+
+// Before main: the process-wide objects (anchor block, instance guard, stream redirector) are
+// built in that order and destroyed in reverse by exit processing.
+// Start-up step 3: writes the loader's and the session's addresses into the anchor block.
+void StoreAnchorAddresses(void* loader, void* session);
+
+// Start-up step 2, value expansion: a third source of substitution text after the environment
+// and the launcher variables (registry references on Windows). Null: unknown.
+const char* ResolvePlatformReference(const char* name);
+
+// Start-up steps 4 and 6, runtime search: the sub-directories of a runtime directory where the
+// JVM library is probed for, in order, ending with null.
+extern const char* const kRuntimeLibrarySuffixes[];
+// The strategies whose meaning depends on the OS (letters 's' and 'i'): the JVM library path,
+// or an empty string.
+MyCString SearchPlatformRuntime(char letter, CSettingsLoader* loader);
+
+// Start-up step 4, splash screen: the image kept as a resource of the executable, if the OS
+// keeps it there (Windows); false sends the caller to the payload's splash block.
+bool OpenSplashResource(const unsigned char** bytes, int* length);
+// Loads the runtime's splash library the OS's way; null when it cannot be loaded.
+void* LoadSplashLibraryFile(const char* path);
+
+// Start-up step 5: redirection of standard output and standard error through the process's
+// redirector, and the single-instance check (true: another instance runs).
+void RedirectStdout(const char* text);
+void RedirectStderr(const char* text);
+bool AnotherInstanceRuns();
+
+// Messages: whether the built-in texts are resources of the executable (Windows string table)
+// rather than the launcher's own table, and the resource text (empty when there is none).
+extern const bool kMessagesAreResources;
+MyCString MessageResourceText(unsigned long number);
 
 #endif  // LAUNCHER_PLATFORM_PLATFORM_H_

@@ -11,7 +11,4 @@ class CSettingsLoader;
 // every sub-directory that a one-level listing delivers.
 MyCString ProbeRuntimeDirectory(CSettingsLoader* loader, const CBufferRefT<char>& directory);
 
-// The candidate sub-directories, in order, ending with null; provided by the platform layer.
-extern const char* const kRuntimeLibrarySuffixes[];
-
 #endif  // LAUNCHER_RUNTIME_LIBRARY_PROBE_H_

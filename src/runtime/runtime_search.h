@@ -13,8 +13,4 @@ MyCString FindJavaRuntime(CSettingsLoader* loader);
 // Forgets the kept answer so that tests can search again.
 void ResetJavaRuntimeSearchForTesting();
 
-// The strategies whose meaning depends on the platform (letters 's' and 'i'); provided by the
-// platform layer. Yields the JVM library path or an empty string.
-MyCString SearchPlatformRuntime(char letter, CSettingsLoader* loader);
-
 #endif  // LAUNCHER_RUNTIME_RUNTIME_SEARCH_H_

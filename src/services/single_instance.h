@@ -34,8 +34,4 @@ class CInstanceGuard {
   InstanceSegment* segment;
 };
 
-// The process-wide objects (created before main, released at exit).
-void StoreAnchorAddresses(void* loader, void* session);
-bool AnotherInstanceRuns();
-
 #endif  // LAUNCHER_SERVICES_SINGLE_INSTANCE_H_

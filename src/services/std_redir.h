@@ -39,8 +39,4 @@ class CStdRedir {
   StreamTarget savedStderr;
 };
 
-// The process-wide redirector (created before main, restored at exit).
-void RedirectStdout(const char* text);
-void RedirectStderr(const char* text);
-
 #endif  // LAUNCHER_SERVICES_STD_REDIR_H_

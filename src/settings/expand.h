@@ -12,8 +12,4 @@ MyCString ExpandValue(const CBufferRefT<char>& value, bool utf8Mode);
 // element and appends it, preceded by the separator, to a CBufferT<char> context.
 void AppendPathList(void* buffer, const char* value);
 
-// A third source of substitution text after the environment and the launcher variables; the
-// Windows build reads registry references here, the Linux build knows none. Null: unknown.
-const char* ResolvePlatformReference(const char* name);
-
 #endif  // LAUNCHER_SETTINGS_EXPAND_H_

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/instance_segment.h"
 
 StreamTarget OpenAppendTarget(const char* path, void** stream) {
   *stream = nullptr;

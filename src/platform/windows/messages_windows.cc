@@ -1,10 +1,12 @@
 // Built-in message texts of the Windows build come from the executable's string table.
 #include <windows.h>
 
-#include "app/messages.h"
 #include "core/text_conv.h"
+#include "platform/platform.h"
 
-MyCString BuiltInMessageText(unsigned long number) {
+const bool kMessagesAreResources = true;
+
+MyCString MessageResourceText(unsigned long number) {
   HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(number / 16 + 1), MAKEINTRESOURCEA(6));
   HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
   const WCHAR* block = loaded ? static_cast<const WCHAR*>(LockResource(loaded)) : nullptr;

@@ -1,12 +1,10 @@
-// Runtime discovery pieces of the Linux build: the candidate library directories and the
-// system runtime found through the `java` command on the search path.
+// The Linux build's runtime discovery: the library directories probed in a runtime directory
+// and the system runtime found through the `java` command on the search path.
 #include <cstring>
 
 #include "core/trace.h"
 #include "platform/platform.h"
 #include "runtime/library_probe.h"
-#include "runtime/runtime_search.h"
-#include "settings/expand.h"
 
 #ifndef LAUNCHER_ARCH_DIR
 #define LAUNCHER_ARCH_DIR "amd64"
@@ -74,10 +72,6 @@ MyCString SystemRuntime(CSettingsLoader* loader) {
 }
 
 }  // namespace
-
-const char* ResolvePlatformReference(const char*) {
-  return nullptr;
-}
 
 MyCString SearchPlatformRuntime(char letter, CSettingsLoader* loader) {
   if (letter == 's') return SystemRuntime(loader);

@@ -1,5 +1,6 @@
-// The process-wide objects, defined in one place so that they are built in this order before
-// main and destroyed in the reverse order by the C library's exit processing.
+// The process-wide objects of the Linux build, defined in one place so that they are built in this
+// order before main and destroyed in the reverse order by the C library's exit processing.
+#include "platform/platform.h"
 #include "services/single_instance.h"
 #include "services/std_redir.h"
 

@@ -1,11 +1,11 @@
-#include "services/single_instance.h"
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 #include "core/trace.h"
 #include "platform/platform.h"
+#include "platform/posix/instance_segment.h"
+#include "services/single_instance.h"
 
 namespace {
 
