@@ -79,7 +79,11 @@ void ForceWorkingDirectory(const char* directory) {
   char buffer[4096];
   int length = JoinPath(pldr->appHome.CStr(), directory, buffer, sizeof(buffer));
   // The Windows layer turns the joined path into a full path before it changes to it.
-  if (length >= 1 && length <= static_cast<int>(sizeof(buffer)) - 1) ChangeWorkingDir(buffer);
+  if (length < 1 || length > static_cast<int>(sizeof(buffer)) - 1) {
+    TRACE("forcecwd: the joined path does not fit the path buffer");
+  } else if (!ChangeWorkingDir(buffer)) {
+    TRACE("forcecwd: cannot change to %s", buffer);
+  }
 }
 
 namespace {
@@ -117,8 +121,8 @@ int LauncherMain(int argc, char** argv) {
   PrepareProcess();
   if (pldr->GetSetting("singleinstance").EqualsNoCase("true") && AnotherInstanceRuns()) {
     TRACE("single instance: another instance runs; exit status 11");
-    ReportMessage(13);
-    exit(11);
+    ReportMessage(kMsgAnotherInstance);
+    exit(kStatusAnotherInstance);
   }
 
   JvmThreadArgs record = {};

@@ -9,17 +9,18 @@
 #include "settings/settings_loader.h"
 
 const MessageEntry msgTable[] = {
-    {1, "Java Runtime Environment not found."},
-    {2, "Java Runtime Environment not valid."},
-    {3, "Java Virtual Machine initialize failed."},
-    {4, "Java Virtual Machine starts failed."},
-    {5, "Can not get the virtual machine version."},
-    {6, "Java virtual machine version %s is too low, require %s or higher."},
-    {7, "The main startup class could not be found."},
-    {8, "The main startup class is not valid, main method missing."},
-    {10, "Error"},
-    {12, "Java virtual machine version %s is too high, version between %s and %s is required."},
-    {13, "There is already an instance of this program running."},
+    {kMsgRuntimeNotFound, "Java Runtime Environment not found."},
+    {kMsgRuntimeNotValid, "Java Runtime Environment not valid."},
+    {kMsgJvmInitFailed, "Java Virtual Machine initialize failed."},
+    {kMsgJvmStartFailed, "Java Virtual Machine starts failed."},
+    {kMsgVersionUnreadable, "Can not get the virtual machine version."},
+    {kMsgVersionTooLow, "Java virtual machine version %s is too low, require %s or higher."},
+    {kMsgMainClassNotFound, "The main startup class could not be found."},
+    {kMsgMainMethodMissing, "The main startup class is not valid, main method missing."},
+    {kMsgError, "Error"},
+    {kMsgVersionTooHigh,
+     "Java virtual machine version %s is too high, version between %s and %s is required."},
+    {kMsgAnotherInstance, "There is already an instance of this program running."},
     {0, nullptr},
 };
 

@@ -4,6 +4,27 @@
 
 #include "core/buffer.h"
 
+// The numbered messages. A failing step returns its message number, which travels unchanged to
+// the exit status; only message 13 ends with its own status.
+enum MessageNumber : int {
+  kSuccess = 0,
+  kMsgRuntimeNotFound = 1,
+  kMsgRuntimeNotValid = 2,
+  kMsgJvmInitFailed = 3,
+  kMsgJvmStartFailed = 4,
+  kMsgVersionUnreadable = 5,
+  kMsgVersionTooLow = 6,
+  kMsgMainClassNotFound = 7,
+  kMsgMainMethodMissing = 8,
+  kMsgError = 10,
+  kMsgVersionTooHigh = 12,
+  kMsgAnotherInstance = 13,
+};
+// The exit status of a start refused by the single-instance guard (message 13).
+const int kStatusAnotherInstance = 11;
+// The exit status when main ended with an exception: no launcher message, as with java.
+const int kStatusMainThrew = 1;
+
 // The text for a message number: an override, else the built-in text, else the number itself.
 MyCString GetMessageText(unsigned long number);
 // Writes the message text and a line feed to standard error.

@@ -62,17 +62,17 @@ int ComparePrefix(const Version& a, const Version& b) {
 
 int CreateAndCheck(const MyCString& minimum, const MyCString& maximum, MyCString& version) {
   MyCString library = FindJavaRuntime(pldr);
-  if (library.IsEmpty()) return 1;
+  if (library.IsEmpty()) return kMsgRuntimeNotFound;
   int status = psession->LoadAndCreateVM(library.CStr());
-  if (status != 0) return status;
+  if (status != kSuccess) return status;
   MyCStringArray properties = CollectValues("property", true);
   for (int i = 0; i < properties.GetCount(); ++i) {
     SetSystemProperty(psession->GetEnv(), properties.GetAt(i));
   }
-  if (minimum.IsEmpty() && maximum.IsEmpty()) return 0;
+  if (minimum.IsEmpty() && maximum.IsEmpty()) return kSuccess;
   if (!GetJavaVersion(version)) {
     TRACE("java.version could not be read");
-    return 5;
+    return kMsgVersionUnreadable;
   }
   TRACE("java.version %s, minjre '%s', maxjre '%s'", version.CStr(), minimum.CStr(),
         maximum.CStr());
@@ -83,9 +83,9 @@ int CreateAndCheck(const MyCString& minimum, const MyCString& maximum, MyCString
 
 int CheckVersionBounds(const char* version, const char* minimum, const char* maximum) {
   Version actual = ParseVersion(version);
-  if (ComparePrefix(actual, ParseVersion(minimum)) < 0) return 6;
-  if (ComparePrefix(actual, ParseVersion(maximum)) > 0) return 12;
-  return 0;
+  if (ComparePrefix(actual, ParseVersion(minimum)) < 0) return kMsgVersionTooLow;
+  if (ComparePrefix(actual, ParseVersion(maximum)) > 0) return kMsgVersionTooHigh;
+  return kSuccess;
 }
 
 int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int extraCount,
@@ -104,7 +104,7 @@ int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int ex
   MyCString maximum = pldr->GetSetting("maxjre");
   MyCString version;
   int result = CreateAndCheck(minimum, maximum, version);
-  if (result == 0) {
+  if (result == kSuccess) {
     if (signalSetup) signalSetup();
     MyCStringArray argvValues = CollectValues("argv", false);
     MyCString mainClass = pldr->GetSetting("mainclass", nullptr, nullptr, true, true);
@@ -115,10 +115,10 @@ int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int ex
   }
   if (result == kMainThrew) {
     TRACE("main ended with an exception");
-    return 1;
+    return kStatusMainThrew;
   }
   TRACE("session result %d", result);
-  if (result == 6 || result == 12) {
+  if (result == kMsgVersionTooLow || result == kMsgVersionTooHigh) {
     MyCString text = FormatVersionMessage(GetMessageText(static_cast<unsigned long>(result)),
                                           version.CStr(), minimum.CStr(), maximum.CStr());
     fprintf(stderr, "%s\n", text.CStr());

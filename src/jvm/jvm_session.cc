@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/messages.h"
 #include "core/trace.h"
 #include "platform/platform.h"
 
@@ -26,8 +27,16 @@ void CJvmSession::AddOption(const char* text) {
 
 int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
   TRACE("loading JVM library %s", libraryPath);
-  library = LoadJvmLibrary(libraryPath);
-  if (!library) return 2;
+  const char* reason = nullptr;
+  library = LoadJvmLibrary(libraryPath, &reason);
+  if (!library) {
+    // The loader's own words come first, then message 2.
+    if (reason) {
+      fprintf(stderr, "%s\n", reason);
+      fflush(stderr);
+    }
+    return kMsgRuntimeNotValid;
+  }
   CreateJavaVMProc create =
       reinterpret_cast<CreateJavaVMProc>(LibSymbol(library, "JNI_CreateJavaVM"));
   if (!create) {
@@ -35,7 +44,7 @@ int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
   }
   if (!create) {
     TRACE("JVM library has neither JNI_CreateJavaVM nor JNI_CreateJavaVM_Impl");
-    return 2;
+    return kMsgRuntimeNotValid;
   }
 
   int count = optionOffsets.GetLength();
@@ -57,9 +66,9 @@ int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
   optionOffsets.SetLength(0);
   optionPool.SetLength(0);
   TRACE("JVM creation returned %d", static_cast<int>(status));
-  if (status == 0) return 0;
+  if (status == 0) return kSuccess;
   javaVM = nullptr;
-  return 4;
+  return kMsgJvmStartFailed;
 }
 
 void CJvmSession::Shutdown() {

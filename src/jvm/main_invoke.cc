@@ -1,5 +1,6 @@
 #include "jvm/main_invoke.h"
 
+#include "app/messages.h"
 #include "core/text_conv.h"
 
 namespace {
@@ -107,12 +108,12 @@ jobjectArray BuildStringArray(JNIEnv* env, int count1, char** list1, int count2,
 int RunMain(JNIEnv* env, const char* mainClass, MyCStringArray& argvValues, int argCount,
             char** argVector, int extraCount, char** extraVector) {
   jclass cls = FindClassDotted(env, mainClass);
-  if (!cls) return 7;
+  if (!cls) return kMsgMainClassNotFound;
   jmethodID mainMethod = env->GetStaticMethodID(cls, "main", "([Ljava/lang/String;)V");
   if (!mainMethod) {
     CheckJavaException(env, true);
     env->DeleteLocalRef(cls);
-    return 8;
+    return kMsgMainMethodMissing;
   }
   CBufferT<char*> words;
   for (int i = 0; i < argvValues.GetCount(); ++i) SplitArguments(words, argvValues.GetAt(i));
@@ -122,7 +123,7 @@ int RunMain(JNIEnv* env, const char* mainClass, MyCStringArray& argvValues, int 
   bool threw = CheckJavaException(env, true);
   env->DeleteLocalRef(args);
   env->DeleteLocalRef(cls);
-  return threw ? kMainThrew : 0;
+  return threw ? kMainThrew : kSuccess;
 }
 
 void CallSystemExit(JNIEnv* env, int status) {

@@ -82,9 +82,9 @@ void InitLocale();
 
 // Loads a library with lazy binding; null on failure.
 void* LibLoad(const char* path);
-// Loads the JVM library; on failure writes the system's reason as one line to standard error
-// and returns null.
-void* LoadJvmLibrary(const char* path);
+// Loads the JVM library; null on failure. reportedReason then receives the system's reason for
+// the caller to report, or null where the platform reports the failure itself (Windows).
+void* LoadJvmLibrary(const char* path, const char** reportedReason);
 void* LibSymbol(void* library, const char* name);
 // The loader's text for the last failure (never null).
 const char* LibLastError();
@@ -173,10 +173,11 @@ const StreamTarget kNoStreamTarget = -1;
 StreamTarget OpenAppendTarget(const char* path, void** stream);
 // Starts command through the system shell with a pipe to its standard input.
 StreamTarget StartCommandTarget(const char* command, void** stream);
-// Points standard output (1) or standard error (2) at target and returns what it was before.
+// Points standard output (1) or standard error (2) at target and returns what it was before;
+// kNoStreamTarget, with the stream unchanged, when that fails.
 StreamTarget ReplaceStandardStream(int which, StreamTarget target, void* stream);
-// Gives a standard stream back what ReplaceStandardStream returned.
-void RestoreStandardStream(int which, StreamTarget saved);
+// Gives a standard stream back what ReplaceStandardStream returned; false when that fails.
+bool RestoreStandardStream(int which, StreamTarget saved);
 void CloseStreamTarget(StreamTarget target);
 
 // ---- Environment -------------------------------------------------------------------------

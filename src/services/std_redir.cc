@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/trace.h"
 #include "platform/platform.h"
 
 CStdRedir::CStdRedirTarget::CStdRedirTarget(const char* text)
@@ -27,8 +28,12 @@ CStdRedir::~CStdRedir() {
   fflush(stderr);
   for (int i = 0; i < targets.GetLength(); ++i) delete targets.GetData()[i];
   targets.Release();
-  if (savedStdout != kNoStreamTarget) RestoreStandardStream(1, savedStdout);
-  if (savedStderr != kNoStreamTarget) RestoreStandardStream(2, savedStderr);
+  if (savedStdout != kNoStreamTarget && !RestoreStandardStream(1, savedStdout)) {
+    TRACE("redirection: standard output could not be restored");
+  }
+  if (savedStderr != kNoStreamTarget && !RestoreStandardStream(2, savedStderr)) {
+    TRACE("redirection: standard error could not be restored");
+  }
 }
 
 CStdRedir::CStdRedirTarget* CStdRedir::GetTarget(const char* text) {
@@ -54,4 +59,5 @@ void CStdRedir::Redirect(int stream, StreamTarget* saved, const char* text) {
   CStdRedirTarget* target = GetTarget(text);
   if (target->descriptor == kNoStreamTarget || *saved != kNoStreamTarget) return;
   *saved = ReplaceStandardStream(stream, target->descriptor, target->commandStream);
+  if (*saved == kNoStreamTarget) TRACE("redirection: stream %d could not be redirected", stream);
 }

@@ -24,7 +24,9 @@ bool AppendFile(CSettingsLoader* loader, const char* path) {
   MyCString contents;
   contents.SetLength(size);
   int count = 0;
-  ReadFileBytes(file, contents.GetBuffer(), size, &count);
+  if (!ReadFileBytes(file, contents.GetBuffer(), size, &count)) {
+    TRACE("external configuration: %s could not be read", path);
+  }
   CloseFileHandle(file);
   loader->DecodeSettingsText(contents.CStr(), count);
   return true;

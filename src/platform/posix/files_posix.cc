@@ -109,7 +109,7 @@ bool ReadFileBytes(FileHandle* file, void* buffer, int n, int* count) {
     got = read(static_cast<int>(file->value), buffer, static_cast<size_t>(n));
   }
   if (count) *count = got < 0 ? 0 : static_cast<int>(got);
-  return true;
+  return got >= 0;
 }
 
 bool IsReadable(const char* path) {

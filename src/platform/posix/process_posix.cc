@@ -48,12 +48,9 @@ void* LibLoad(const char* path) {
   return dlopen(path, RTLD_LAZY);
 }
 
-void* LoadJvmLibrary(const char* path) {
+void* LoadJvmLibrary(const char* path, const char** reportedReason) {
   void* library = dlopen(path, RTLD_LAZY);
-  if (!library) {
-    fprintf(stderr, "%s\n", LibLastError());
-    fflush(stderr);
-  }
+  *reportedReason = library ? nullptr : LibLastError();
   return library;
 }
 

@@ -45,15 +45,20 @@ StreamTarget StartCommandTarget(const char* command, void** stream) {
 
 StreamTarget ReplaceStandardStream(int which, StreamTarget target, void*) {
   fflush(which == 1 ? stdout : stderr);
-  int saved = dup(which);
-  dup2(static_cast<int>(target), which);
+  int saved = fcntl(which, F_DUPFD_CLOEXEC, 3);
+  if (saved == -1) return kNoStreamTarget;
+  if (dup2(static_cast<int>(target), which) == -1) {
+    close(saved);
+    return kNoStreamTarget;
+  }
   return saved;
 }
 
-void RestoreStandardStream(int which, StreamTarget saved) {
+bool RestoreStandardStream(int which, StreamTarget saved) {
   fflush(which == 1 ? stdout : stderr);
-  dup2(static_cast<int>(saved), which);
+  bool restored = dup2(static_cast<int>(saved), which) != -1;
   close(static_cast<int>(saved));
+  return restored;
 }
 
 void CloseStreamTarget(StreamTarget target) {

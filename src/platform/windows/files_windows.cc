@@ -96,11 +96,10 @@ void CloseFileHandle(FileHandle* handle) {
 
 bool ReadFileBytes(FileHandle* file, void* buffer, int n, int* count) {
   DWORD got = 0;
-  if (IsValidFileHandle(file) && file->kind == 1 && n >= 0) {
-    ReadFile(file->handle, buffer, static_cast<DWORD>(n), &got, nullptr);
-  }
+  bool read = IsValidFileHandle(file) && file->kind == 1 && n >= 0 &&
+              ReadFile(file->handle, buffer, static_cast<DWORD>(n), &got, nullptr);
   if (count) *count = static_cast<int>(got);
-  return true;
+  return read;
 }
 
 bool IsReadable(const char* path) {

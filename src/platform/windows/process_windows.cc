@@ -94,7 +94,8 @@ void* LibLoad(const char* path) {
   return reinterpret_cast<void*>(LoadLibraryA(path));
 }
 
-void* LoadJvmLibrary(const char* path) {
+void* LoadJvmLibrary(const char* path, const char** reportedReason) {
+  *reportedReason = nullptr;
   void* library = LibLoad(path);
   if (library) return library;
   // The libraries the JVM library depends on lie in the runtime's bin directory.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "runtime/library_probe.h"
 #include "runtime/runtime_search.h"
 #include "settings/expand.h"

@@ -44,9 +44,10 @@ StreamTarget ReplaceStandardStream(int which, StreamTarget target, void* stream)
 }
 
 // Only the standard handle goes back; the C streams are left as they are.
-void RestoreStandardStream(int which, StreamTarget saved) {
+bool RestoreStandardStream(int which, StreamTarget saved) {
   fflush(which == 1 ? stdout : stderr);
-  SetStdHandle(which == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(saved));
+  return SetStdHandle(which == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE,
+                      reinterpret_cast<HANDLE>(saved)) != 0;
 }
 
 void CloseStreamTarget(StreamTarget target) {
