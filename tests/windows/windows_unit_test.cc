@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <csignal>
 #include <string>
+#include <thread>
 
 #include "app/messages.h"
+#include "platform/platform.h"
 #include "runtime/runtime_search.h"
 #include "settings/expand.h"
 #include "settings/settings_loader.h"
@@ -167,6 +171,29 @@ TEST_F(WindowsRuntimeSearchTest, MissingRuntimeLibFallsBackTwoLevelsUpThenJavaHo
   InstallJvm(jdk + "\\bin\\server");
   Register(kJavaSoft, nullptr, jdk.c_str());
   EXPECT_EQ(Search("jre_order s\r\n"), jdk + "/bin\\server/jvm.dll");
+}
+
+// The C runtime runs a handler on the thread that raises the signal, as it runs a console
+// interrupt's handler on a thread of its own.
+TEST(WindowsSignalTest, StopWaitsForARunningHandlerWhichCannotUndoIt) {
+  static HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static std::atomic<int> calls(0);
+  StartSignalForwarding([](int) {
+    ++calls;
+    SetEvent(entered);
+    Sleep(1000);
+  });
+  void (*handler)(int) = signal(SIGINT, SIG_DFL);
+  signal(SIGINT, handler);
+  std::thread raiser([] { raise(SIGINT); });
+  ASSERT_EQ(WaitForSingleObject(entered, 10000), WAIT_OBJECT_0);
+  ULONGLONG stopping = GetTickCount64();
+  StopSignalForwarding();
+  EXPECT_GE(GetTickCount64() - stopping, 500u) << "the stop did not wait for the handler";
+  raiser.join();
+  handler(SIGINT);  // delivered before the stop, run after it
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(signal(SIGINT, SIG_DFL), SIG_DFL);
 }
 
 }  // namespace

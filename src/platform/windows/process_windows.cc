@@ -158,28 +158,53 @@ bool RunThreadAndJoin(ThreadProc procedure, long stackSize, void* argument, int*
 namespace {
 
 void (*g_onSignal)(int) = nullptr;
+bool g_forwarding = false;
+// Held while a signal is handled; stopping takes it, so it waits for a handler already running.
+// A critical section, because a handler may raise a signal again on its own thread.
+CRITICAL_SECTION g_forwardLock;
+bool g_lockReady = false;
 void (*g_savedInterrupt)(int) = SIG_DFL;
 void (*g_savedTerminate)(int) = SIG_DFL;
 
 // The C runtime delivers a console interrupt on a thread of its own, not inside an
-// asynchronous handler, so the work can be done right here.
+// asynchronous handler, so the work can be done right here. It resets the disposition before
+// the call; the handler installs itself again only while forwarding is on, under the lock, so
+// a delivery that reaches it after the stop can neither forward nor undo the stop.
 void OnSignalHere(int signalNumber) {
-  signal(signalNumber, OnSignalHere);
-  if (g_onSignal) g_onSignal(signalNumber);
+  EnterCriticalSection(&g_forwardLock);
+  if (g_forwarding) {
+    signal(signalNumber, OnSignalHere);
+    g_onSignal(signalNumber);
+  }
+  LeaveCriticalSection(&g_forwardLock);
 }
 
 }  // namespace
 
 void StartSignalForwarding(void (*onSignal)(int)) {
+  if (!g_lockReady) {
+    InitializeCriticalSection(&g_forwardLock);
+    g_lockReady = true;
+  }
+  EnterCriticalSection(&g_forwardLock);
+  if (g_forwarding) {
+    LeaveCriticalSection(&g_forwardLock);
+    return;
+  }
   g_onSignal = onSignal;
+  g_forwarding = true;
   g_savedInterrupt = signal(SIGINT, OnSignalHere);
   g_savedTerminate = signal(SIGTERM, OnSignalHere);
+  LeaveCriticalSection(&g_forwardLock);
 }
 
 void StopSignalForwarding() {
-  g_onSignal = nullptr;
+  if (!g_lockReady) return;
+  EnterCriticalSection(&g_forwardLock);
+  g_forwarding = false;
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
+  LeaveCriticalSection(&g_forwardLock);
 }
 
 void ApplySavedDisposition(int signalNumber) {
