@@ -1,16 +1,19 @@
 // The Windows platform layer in-process: string-table messages, registry references and the
 // runtime search through the registry.
 #include <gtest/gtest.h>
+#include <io.h>
 #include <windows.h>
 
 #include <atomic>
 #include <csignal>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include "app/messages.h"
 #include "platform/platform.h"
 #include "runtime/runtime_search.h"
+#include "services/std_redir.h"
 #include "settings/expand.h"
 #include "settings/settings_loader.h"
 
@@ -194,6 +197,37 @@ TEST(WindowsSignalTest, StopWaitsForARunningHandlerWhichCannotUndoIt) {
   handler(SIGINT);  // delivered before the stop, run after it
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(signal(SIGINT, SIG_DFL), SIG_DFL);
+}
+
+// Once the redirector is gone, the standard handle and the C stream are back, and the command
+// has seen the end of its input, so it ends with all of it.
+TEST(WindowsRedirectionTest, CommandSeesEndOfInputAndTheStreamsComeBack) {
+  auto same = reinterpret_cast<BOOL(WINAPI*)(HANDLE, HANDLE)>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernelbase.dll"), "CompareObjectHandles")));
+  ASSERT_TRUE(same);
+  HANDLE original;
+  DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_OUTPUT_HANDLE), GetCurrentProcess(),
+                  &original, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  std::string sink = TempDir("launcher-redirect-") + "\\sink.txt";
+  {
+    CStdRedir redirector;
+    redirector.RedirectStdout(("|more > " + sink).c_str());
+    printf("by the C stream\n");
+    DWORD n;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "by the handle\r\n", 15, &n, nullptr);
+  }
+  EXPECT_TRUE(same(original, GetStdHandle(STD_OUTPUT_HANDLE)));
+  EXPECT_TRUE(same(original, reinterpret_cast<HANDLE>(_get_osfhandle(1))));
+  // The command has ended once nobody holds its output file open.
+  HANDLE ended = INVALID_HANDLE_VALUE;
+  for (int i = 0; i < 150 && ended == INVALID_HANDLE_VALUE; ++i, Sleep(100)) {
+    ended = CreateFileA(sink.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+  ASSERT_NE(ended, INVALID_HANDLE_VALUE) << "the command did not see the end of its input";
+  CloseHandle(ended);
+  std::ifstream output(sink, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(output), {}),
+            "by the C stream\r\nby the handle\r\n");
 }
 
 }  // namespace
