@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/buffer.h"
+#include "core/trace.h"
 #include "platform/platform.h"
 #include "platform/windows/windows_internal.h"
 
@@ -66,32 +67,25 @@ MyCString DirectoryPart(const char* path) {
   return MyCString(path, cut);
 }
 
-// Writes the system's text for the last error, with "%1" replaced by the library's path.
-void ReportLoadError(const char* libraryPath) {
-  DWORD error = GetLastError();
-  char* text = nullptr;
-  FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0x0400, reinterpret_cast<char*>(&text), 0, nullptr);
-  MyCString line;
-  for (const char* p = text ? text : ""; *p; ++p) {
-    if (p[0] == '%' && p[1] == '1') {
-      line.AppendStr(libraryPath);
-      ++p;
-    } else {
-      line.AppendOne(*p);
-    }
-  }
-  fprintf(stderr, "%s\n", line.CStr());
-  fflush(stderr);
-  if (text) LocalFree(text);
+// The error of the last failed load or symbol look-up, and the library path it concerned.
+DWORD g_libraryError = 0;
+MyCString& LibraryErrorPath() {
+  static MyCString path;
+  return path;
+}
+
+void RememberLibraryError(const char* path) {
+  g_libraryError = GetLastError();
+  LibraryErrorPath() = path;
 }
 
 }  // namespace
 
 void* LibLoad(const char* path) {
   QuietErrorMode();
-  return reinterpret_cast<void*>(LoadLibraryA(path));
+  void* library = reinterpret_cast<void*>(LoadLibraryA(path));
+  if (!library) RememberLibraryError(path);
+  return library;
 }
 
 void* LoadJvmLibrary(const char* path) {
@@ -102,7 +96,13 @@ void* LoadJvmLibrary(const char* path) {
   directory.AppendStr("..");
   AppendToPath(directory.CStr());
   library = reinterpret_cast<void*>(LoadLibraryA(path));
-  if (!library) ReportLoadError(path);
+  if (!library) {
+    RememberLibraryError(path);
+    const char* reason = LibLastError();
+    TRACE("JVM library %s not loaded: %s", path, reason);
+    fprintf(stderr, "%s\n", reason);
+    fflush(stderr);
+  }
   return library;
 }
 
@@ -114,11 +114,34 @@ void* LoadLibraryWithPathRetry(const char* path) {
 }
 
 void* LibSymbol(void* library, const char* name) {
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+  void* symbol = reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+  if (!symbol) RememberLibraryError("");
+  return symbol;
 }
 
+// The system's message for the last failed load or look-up, "%1" replaced by the library's path
+// and the line end dropped.
 const char* LibLastError() {
-  return "";
+  static MyCString line;
+  char* text = nullptr;
+  FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, g_libraryError, 0x0400, reinterpret_cast<char*>(&text), 0, nullptr);
+  line.SetLength(0);
+  for (const char* p = text ? text : ""; *p; ++p) {
+    if (p[0] == '%' && p[1] == '1') {
+      line.AppendStr(LibraryErrorPath().CStr());
+      ++p;
+    } else {
+      line.AppendOne(*p);
+    }
+  }
+  if (text) LocalFree(text);
+  while (!line.IsEmpty() && static_cast<unsigned char>(line.CStr()[line.GetLength() - 1]) <= ' ') {
+    line.SetLength(line.GetLength() - 1);
+  }
+  if (line.IsEmpty()) line.Format("system error %lu", static_cast<unsigned long>(g_libraryError));
+  return line.CStr();
 }
 
 void LibClose(void* library) {
