@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/messages.h"
+#include "jvm/class_path.h"
 #include "platform/platform.h"
 #include "runtime/runtime_search.h"
 #include "services/std_redir.h"
@@ -65,6 +66,10 @@ std::string WindowsPath(const std::string& unixPath) {
 void InstallJvm(const std::string& dir) {
   MakeDirs(dir);
   ASSERT_TRUE(CopyFileA(WindowsPath(TESTJVM_DLL).c_str(), (dir + "\\jvm.dll").c_str(), FALSE));
+}
+
+void Touch(const std::string& path) {
+  CloseHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
 }
 
 TEST(WindowsMessagesTest, StringTableHoldsTheBuiltInTextsAndNothingElse) {
@@ -228,6 +233,33 @@ TEST(WindowsRedirectionTest, CommandSeesEndOfInputAndTheStreamsComeBack) {
   std::ifstream output(sink, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(output), {}),
             "by the C stream\r\nby the handle\r\n");
+}
+
+// Wine's CreateSymbolicLinkA makes nothing, but a Unix symbolic link, which wine's ln makes as
+// any program would, is listed as a reparse point with the directory attribute.
+TEST(WindowsDirectoryScanTest, LinksToDirectoriesAreNotFollowed) {
+  std::string lib = TempDir("launcher-libs-"), link = lib + "\\up", command = "/bin/ln -s . up";
+  Touch(lib + "\\one.jar");
+  STARTUPINFOA start = {};
+  start.cb = sizeof(start);
+  PROCESS_INFORMATION process;
+  if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, lib.c_str(), &start,
+                     &process)) {
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  } else {
+    CreateSymbolicLinkA(link.c_str(), ".", SYMBOLIC_LINK_FLAG_DIRECTORY);
+  }
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  for (int i = 0; i < 50 && attributes == INVALID_FILE_ATTRIBUTES; ++i, Sleep(100)) {
+    attributes = GetFileAttributesA(link.c_str());
+  }
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    GTEST_SKIP() << "neither ln nor CreateSymbolicLinkA made a directory link";
+  }
+  CBufferT<char> found;
+  ScanArchiveDirectory(CStringRefT<char>(lib.c_str()), found);
+  EXPECT_EQ(std::string(found.GetData(), found.GetLength()), ";" + lib + "/one.jar");
 }
 
 }  // namespace

@@ -123,7 +123,10 @@ void FillEntry(const _finddata_t& data, DirEntryInfo* info) {
   memset(info, 0, sizeof(*info));
   size_t n = strnlen(data.name, sizeof(info->name) - 1);
   memcpy(info->name, data.name, n);
-  info->attrib = (data.attrib & _A_SUBDIR) ? kDirAttribute : 0;
+  // A symbolic link or junction to a directory is listed as a link, not as a directory, so
+  // that a scan never follows it, as on Linux (a link to a directory above never ends).
+  bool link = (data.attrib & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  info->attrib = (data.attrib & _A_SUBDIR) && !link ? kDirAttribute : 0;
 }
 }  // namespace
 
