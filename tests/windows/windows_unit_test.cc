@@ -115,10 +115,26 @@ TEST(WindowsRegistryReferenceTest, EveryTypeAndPrefixRule) {
   EXPECT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Missing|none}"), "none");
   EXPECT_EQ(Expand("${hkcu\\Software\\LauncherTests\\Sz}"), "${hkcu\\Software\\LauncherTests\\Sz}");
   EXPECT_EQ(Expand("${FOO|bar}"), "bar");
-  // A value that refers to itself stops after a bounded number of rounds.
-  std::string loop = Expand("${HKCU\\Software\\LauncherTests\\Loop}");
-  EXPECT_EQ(loop.rfind("xxxxxxxx", 0), 0u) << loop;
-  EXPECT_NE(loop.find("${HKCU"), std::string::npos) << loop;
+  // A value that refers to itself keeps that reference unexpanded.
+  EXPECT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Loop}"),
+            "x${HKCU\\Software\\LauncherTests\\Loop}");
+  RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey);
+}
+
+TEST(WindowsRegistryReferenceTest, ReferencesToAValueBeingExpandedStayUnexpanded) {
+  RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey);
+  // Through another value, and with the name spelled in other letter cases.
+  SetText(HKEY_CURRENT_USER, kTestKey, "Ping",
+          "a${HKEY_CURRENT_USER\\software\\launchertests\\PONG}", REG_EXPAND_SZ);
+  SetText(HKEY_CURRENT_USER, kTestKey, "Pong", "b${HKCU\\Software\\LauncherTests\\Ping}",
+          REG_EXPAND_SZ);
+  ASSERT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Ping}"),
+            "ab${HKCU\\Software\\LauncherTests\\Ping}");
+  // Twelve references to itself, which took 12^8 readings within the depth limit alone.
+  std::string self = "${HKCU\\Software\\LauncherTests\\Many}", many;
+  for (int i = 0; i < 12; ++i) many += "<" + self + ">";
+  SetText(HKEY_CURRENT_USER, kTestKey, "Many", many, REG_EXPAND_SZ);
+  EXPECT_EQ(Expand(self), many);
   RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey);
 }
 
