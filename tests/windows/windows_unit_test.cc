@@ -1,5 +1,5 @@
-// The Windows platform layer in-process: string-table messages, registry references and the
-// runtime search through the registry.
+// The Windows platform layer in-process: string-table messages, registry references, the
+// runtime search through the registry, signals, redirection, listings and the instance name.
 #include <gtest/gtest.h>
 #include <io.h>
 #include <windows.h>
@@ -13,6 +13,7 @@
 #include "app/messages.h"
 #include "jvm/class_path.h"
 #include "platform/platform.h"
+#include "platform/windows/windows_internal.h"
 #include "runtime/runtime_search.h"
 #include "services/std_redir.h"
 #include "settings/expand.h"
@@ -276,6 +277,30 @@ TEST(WindowsDirectoryScanTest, LinksToDirectoriesAreNotFollowed) {
   CBufferT<char> found;
   ScanArchiveDirectory(CStringRefT<char>(lib.c_str()), found);
   EXPECT_EQ(std::string(found.GetData(), found.GetLength()), ";" + lib + "/one.jar");
+}
+
+std::wstring MutexName(const std::string& path) {
+  CStringBufT<wchar_t> name = InstanceMutexName(path.c_str());
+  return std::wstring(name.CStr(), name.GetLength());
+}
+
+TEST(WindowsInstanceNameTest, OneNamePerFileWithinTheObjectNameLimit) {
+  std::string exe = TempDir("launcher-name-") + "\\App.exe";
+  Touch(exe);
+  char shortPath[MAX_PATH];
+  ASSERT_NE(GetShortPathNameA(exe.c_str(), shortPath, MAX_PATH), 0u);
+  std::wstring name = MutexName(exe);
+  EXPECT_EQ(MutexName(shortPath), name);
+  EXPECT_EQ(MutexName(exe.substr(0, exe.size() - 7) + ".\\APP.EXE"), name);
+  EXPECT_EQ(name.substr(name.size() - 12), L".APP.EXE.ksl");
+  // Too long a name keeps the path's start and end around a digest that tells paths apart.
+  std::string a = "C:\\" + std::string(300, 'a') + "\\app.exe", b = a;
+  b[150] = 'b';
+  std::wstring longName = MutexName(a);
+  EXPECT_EQ(longName.size(), MAX_PATH - 1u);
+  EXPECT_EQ(longName.substr(0, 6) + longName.substr(longName.size() - 16),
+            L"C..AAAAAAA.APP.EXE.ksl");
+  EXPECT_NE(MutexName(b), longName);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/trace.h"
 #include "platform/platform.h"
 
 const int kMaxPathBuffer = 260;
@@ -50,6 +51,13 @@ int GetExePath(char* buffer, int size) {
   if (n == 0) {
     buffer[0] = '\0';
     return -1;
+  }
+  // A full buffer holds a path cut short; the callers take the length as too long.
+  static bool traced = false;
+  if (n >= static_cast<DWORD>(size) && !traced) {
+    traced = true;
+    TRACE("executable path: longer than %d characters, so the launcher cannot read its own file",
+          size - 1);
   }
   return static_cast<int>(n);
 }
