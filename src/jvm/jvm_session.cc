@@ -31,10 +31,8 @@ int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
   library = LoadJvmLibrary(libraryPath, &reason);
   if (!library) {
     // The loader's own words come first, then message 2.
-    if (reason) {
-      fprintf(stderr, "%s\n", reason);
-      fflush(stderr);
-    }
+    fprintf(stderr, "%s\n", reason ? reason : "");
+    fflush(stderr);
     return kMsgRuntimeNotValid;
   }
   CreateJavaVMProc create =

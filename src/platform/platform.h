@@ -82,8 +82,8 @@ void InitLocale();
 
 // Loads a library with lazy binding; null on failure.
 void* LibLoad(const char* path);
-// Loads the JVM library; null on failure. reportedReason then receives the system's reason for
-// the caller to report, or null where the platform reports the failure itself (Windows).
+// Loads the JVM library; null on failure, when reportedReason receives the system's reason for
+// the caller to report.
 void* LoadJvmLibrary(const char* path, const char** reportedReason);
 void* LibSymbol(void* library, const char* name);
 // The loader's text for the last failure (never null).

@@ -222,6 +222,10 @@ TEST_F(WindowsLauncherTest, UnloadableLibraryPrintsTheSystemTextThenMessageTwo) 
   EXPECT_EQ(r.status, 2u);
   EXPECT_TRUE(Contains(r.err, dir_ + "\\app\\bad.dll")) << r.err;
   EXPECT_TRUE(Contains(r.err, "\nJava Runtime Environment not valid.\n")) << r.err;
+  Result traced = Start(PackApp({"jvmdll bad.dll"}, "t.exe"), "", {{"LAUNCHER_TRACE", "1"}});
+  EXPECT_TRUE(
+      Contains(traced.err, "[launcher] JVM library " + dir_ + "\\app\\bad.dll not loaded: "))
+      << traced.err;
 }
 
 TEST_F(WindowsLauncherTest, InstanceMutexRefusesASecondStartOfTheSameFile) {

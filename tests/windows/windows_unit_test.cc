@@ -1,12 +1,21 @@
-// The Windows platform layer in-process: string-table messages, registry references and the
-// runtime search through the registry.
+// The Windows platform layer in-process: string-table messages, registry references, the
+// runtime search through the registry, signals, redirection, listings and the instance name.
 #include <gtest/gtest.h>
+#include <io.h>
 #include <windows.h>
 
+#include <atomic>
+#include <csignal>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "app/messages.h"
+#include "jvm/class_path.h"
+#include "platform/platform.h"
+#include "platform/windows/windows_internal.h"
 #include "runtime/runtime_search.h"
+#include "services/std_redir.h"
 #include "settings/expand.h"
 #include "settings/settings_loader.h"
 
@@ -60,6 +69,10 @@ void InstallJvm(const std::string& dir) {
   ASSERT_TRUE(CopyFileA(WindowsPath(TESTJVM_DLL).c_str(), (dir + "\\jvm.dll").c_str(), FALSE));
 }
 
+void Touch(const std::string& path) {
+  CloseHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+}
+
 TEST(WindowsMessagesTest, StringTableHoldsTheBuiltInTextsAndNothingElse) {
   for (int i = 0; msgTable[i].number != 0; ++i) {
     EXPECT_STREQ(BuiltInMessageText(msgTable[i].number).CStr(), msgTable[i].text);
@@ -103,10 +116,26 @@ TEST(WindowsRegistryReferenceTest, EveryTypeAndPrefixRule) {
   EXPECT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Missing|none}"), "none");
   EXPECT_EQ(Expand("${hkcu\\Software\\LauncherTests\\Sz}"), "${hkcu\\Software\\LauncherTests\\Sz}");
   EXPECT_EQ(Expand("${FOO|bar}"), "bar");
-  // A value that refers to itself stops after a bounded number of rounds.
-  std::string loop = Expand("${HKCU\\Software\\LauncherTests\\Loop}");
-  EXPECT_EQ(loop.rfind("xxxxxxxx", 0), 0u) << loop;
-  EXPECT_NE(loop.find("${HKCU"), std::string::npos) << loop;
+  // A value that refers to itself keeps that reference unexpanded.
+  EXPECT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Loop}"),
+            "x${HKCU\\Software\\LauncherTests\\Loop}");
+  RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey);
+}
+
+TEST(WindowsRegistryReferenceTest, ReferencesToAValueBeingExpandedStayUnexpanded) {
+  RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey);
+  // Through another value, and with the name spelled in other letter cases.
+  SetText(HKEY_CURRENT_USER, kTestKey, "Ping",
+          "a${HKEY_CURRENT_USER\\software\\launchertests\\PONG}", REG_EXPAND_SZ);
+  SetText(HKEY_CURRENT_USER, kTestKey, "Pong", "b${HKCU\\Software\\LauncherTests\\Ping}",
+          REG_EXPAND_SZ);
+  ASSERT_EQ(Expand("${HKCU\\Software\\LauncherTests\\Ping}"),
+            "ab${HKCU\\Software\\LauncherTests\\Ping}");
+  // Twelve references to itself, which took 12^8 readings within the depth limit alone.
+  std::string self = "${HKCU\\Software\\LauncherTests\\Many}", many;
+  for (int i = 0; i < 12; ++i) many += "<" + self + ">";
+  SetText(HKEY_CURRENT_USER, kTestKey, "Many", many, REG_EXPAND_SZ);
+  EXPECT_EQ(Expand(self), many);
   RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey);
 }
 
@@ -167,6 +196,111 @@ TEST_F(WindowsRuntimeSearchTest, MissingRuntimeLibFallsBackTwoLevelsUpThenJavaHo
   InstallJvm(jdk + "\\bin\\server");
   Register(kJavaSoft, nullptr, jdk.c_str());
   EXPECT_EQ(Search("jre_order s\r\n"), jdk + "/bin\\server/jvm.dll");
+}
+
+// The C runtime runs a handler on the thread that raises the signal, as it runs a console
+// interrupt's handler on a thread of its own.
+TEST(WindowsSignalTest, StopWaitsForARunningHandlerWhichCannotUndoIt) {
+  static HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static std::atomic<int> calls(0);
+  StartSignalForwarding([](int) {
+    ++calls;
+    SetEvent(entered);
+    Sleep(1000);
+  });
+  void (*handler)(int) = signal(SIGINT, SIG_DFL);
+  signal(SIGINT, handler);
+  std::thread raiser([] { raise(SIGINT); });
+  ASSERT_EQ(WaitForSingleObject(entered, 10000), WAIT_OBJECT_0);
+  ULONGLONG stopping = GetTickCount64();
+  StopSignalForwarding();
+  EXPECT_GE(GetTickCount64() - stopping, 500u) << "the stop did not wait for the handler";
+  raiser.join();
+  handler(SIGINT);  // delivered before the stop, run after it
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(signal(SIGINT, SIG_DFL), SIG_DFL);
+}
+
+// Once the redirector is gone, the standard handle and the C stream are back, and the command
+// has seen the end of its input, so it ends with all of it.
+TEST(WindowsRedirectionTest, CommandSeesEndOfInputAndTheStreamsComeBack) {
+  auto same = reinterpret_cast<BOOL(WINAPI*)(HANDLE, HANDLE)>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernelbase.dll"), "CompareObjectHandles")));
+  ASSERT_TRUE(same);
+  HANDLE original;
+  DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_OUTPUT_HANDLE), GetCurrentProcess(),
+                  &original, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  std::string sink = TempDir("launcher-redirect-") + "\\sink.txt";
+  {
+    CStdRedir redirector;
+    redirector.RedirectStdout(("|more > " + sink).c_str());
+    printf("by the C stream\n");
+    DWORD n;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "by the handle\r\n", 15, &n, nullptr);
+  }
+  EXPECT_TRUE(same(original, GetStdHandle(STD_OUTPUT_HANDLE)));
+  EXPECT_TRUE(same(original, reinterpret_cast<HANDLE>(_get_osfhandle(1))));
+  // The command has ended once nobody holds its output file open.
+  HANDLE ended = INVALID_HANDLE_VALUE;
+  for (int i = 0; i < 150 && ended == INVALID_HANDLE_VALUE; ++i, Sleep(100)) {
+    ended = CreateFileA(sink.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+  ASSERT_NE(ended, INVALID_HANDLE_VALUE) << "the command did not see the end of its input";
+  CloseHandle(ended);
+  std::ifstream output(sink, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(output), {}),
+            "by the C stream\r\nby the handle\r\n");
+}
+
+// Wine's CreateSymbolicLinkA makes nothing, but a Unix symbolic link, which wine's ln makes as
+// any program would, is listed as a reparse point with the directory attribute.
+TEST(WindowsDirectoryScanTest, LinksToDirectoriesAreNotFollowed) {
+  std::string lib = TempDir("launcher-libs-"), link = lib + "\\up", command = "/bin/ln -s . up";
+  Touch(lib + "\\one.jar");
+  STARTUPINFOA start = {};
+  start.cb = sizeof(start);
+  PROCESS_INFORMATION process;
+  if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, lib.c_str(), &start,
+                     &process)) {
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  } else {
+    CreateSymbolicLinkA(link.c_str(), ".", SYMBOLIC_LINK_FLAG_DIRECTORY);
+  }
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  for (int i = 0; i < 50 && attributes == INVALID_FILE_ATTRIBUTES; ++i, Sleep(100)) {
+    attributes = GetFileAttributesA(link.c_str());
+  }
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    GTEST_SKIP() << "neither ln nor CreateSymbolicLinkA made a directory link";
+  }
+  CBufferT<char> found;
+  ScanArchiveDirectory(CStringRefT<char>(lib.c_str()), found);
+  EXPECT_EQ(std::string(found.GetData(), found.GetLength()), ";" + lib + "/one.jar");
+}
+
+std::wstring MutexName(const std::string& path) {
+  CStringBufT<wchar_t> name = InstanceMutexName(path.c_str());
+  return std::wstring(name.CStr(), name.GetLength());
+}
+
+TEST(WindowsInstanceNameTest, OneNamePerFileWithinTheObjectNameLimit) {
+  std::string exe = TempDir("launcher-name-") + "\\App.exe";
+  Touch(exe);
+  char shortPath[MAX_PATH];
+  ASSERT_NE(GetShortPathNameA(exe.c_str(), shortPath, MAX_PATH), 0u);
+  std::wstring name = MutexName(exe);
+  EXPECT_EQ(MutexName(shortPath), name);
+  EXPECT_EQ(MutexName(exe.substr(0, exe.size() - 7) + ".\\APP.EXE"), name);
+  EXPECT_EQ(name.substr(name.size() - 12), L".APP.EXE.ksl");
+  // Too long a name keeps the path's start and end around a digest that tells paths apart.
+  std::string a = "C:\\" + std::string(300, 'a') + "\\app.exe", b = a;
+  b[150] = 'b';
+  std::wstring longName = MutexName(a);
+  EXPECT_EQ(longName.size(), MAX_PATH - 1u);
+  EXPECT_EQ(longName.substr(0, 6) + longName.substr(longName.size() - 16),
+            L"C..AAAAAAA.APP.EXE.ksl");
+  EXPECT_NE(MutexName(b), longName);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/trace.h"
 #include "platform/platform.h"
 
 const int kMaxPathBuffer = 260;
@@ -50,6 +51,13 @@ int GetExePath(char* buffer, int size) {
   if (n == 0) {
     buffer[0] = '\0';
     return -1;
+  }
+  // A full buffer holds a path cut short; the callers take the length as too long.
+  static bool traced = false;
+  if (n >= static_cast<DWORD>(size) && !traced) {
+    traced = true;
+    TRACE("executable path: longer than %d characters, so the launcher cannot read its own file",
+          size - 1);
   }
   return static_cast<int>(n);
 }
@@ -122,7 +130,10 @@ void FillEntry(const _finddata_t& data, DirEntryInfo* info) {
   memset(info, 0, sizeof(*info));
   size_t n = strnlen(data.name, sizeof(info->name) - 1);
   memcpy(info->name, data.name, n);
-  info->attrib = (data.attrib & _A_SUBDIR) ? kDirAttribute : 0;
+  // A symbolic link or junction to a directory is listed as a link, not as a directory, so
+  // that a scan never follows it, as on Linux (a link to a directory above never ends).
+  bool link = (data.attrib & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  info->attrib = (data.attrib & _A_SUBDIR) && !link ? kDirAttribute : 0;
 }
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/buffer.h"
+#include "core/trace.h"
 #include "platform/platform.h"
 #include "platform/windows/windows_internal.h"
 
@@ -66,32 +67,25 @@ MyCString DirectoryPart(const char* path) {
   return MyCString(path, cut);
 }
 
-// Writes the system's text for the last error, with "%1" replaced by the library's path.
-void ReportLoadError(const char* libraryPath) {
-  DWORD error = GetLastError();
-  char* text = nullptr;
-  FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0x0400, reinterpret_cast<char*>(&text), 0, nullptr);
-  MyCString line;
-  for (const char* p = text ? text : ""; *p; ++p) {
-    if (p[0] == '%' && p[1] == '1') {
-      line.AppendStr(libraryPath);
-      ++p;
-    } else {
-      line.AppendOne(*p);
-    }
-  }
-  fprintf(stderr, "%s\n", line.CStr());
-  fflush(stderr);
-  if (text) LocalFree(text);
+// The error of the last failed load or symbol look-up, and the library path it concerned.
+DWORD g_libraryError = 0;
+MyCString& LibraryErrorPath() {
+  static MyCString path;
+  return path;
+}
+
+void RememberLibraryError(const char* path) {
+  g_libraryError = GetLastError();
+  LibraryErrorPath() = path;
 }
 
 }  // namespace
 
 void* LibLoad(const char* path) {
   QuietErrorMode();
-  return reinterpret_cast<void*>(LoadLibraryA(path));
+  void* library = reinterpret_cast<void*>(LoadLibraryA(path));
+  if (!library) RememberLibraryError(path);
+  return library;
 }
 
 void* LoadJvmLibrary(const char* path, const char** reportedReason) {
@@ -103,7 +97,11 @@ void* LoadJvmLibrary(const char* path, const char** reportedReason) {
   directory.AppendStr("..");
   AppendToPath(directory.CStr());
   library = reinterpret_cast<void*>(LoadLibraryA(path));
-  if (!library) ReportLoadError(path);
+  if (!library) {
+    RememberLibraryError(path);
+    *reportedReason = LibLastError();
+    TRACE("JVM library %s not loaded: %s", path, *reportedReason);
+  }
   return library;
 }
 
@@ -115,11 +113,34 @@ void* LoadLibraryWithPathRetry(const char* path) {
 }
 
 void* LibSymbol(void* library, const char* name) {
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+  void* symbol = reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+  if (!symbol) RememberLibraryError("");
+  return symbol;
 }
 
+// The system's message for the last failed load or look-up, "%1" replaced by the library's path
+// and the line end dropped.
 const char* LibLastError() {
-  return "";
+  static MyCString line;
+  char* text = nullptr;
+  FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, g_libraryError, 0x0400, reinterpret_cast<char*>(&text), 0, nullptr);
+  line.SetLength(0);
+  for (const char* p = text ? text : ""; *p; ++p) {
+    if (p[0] == '%' && p[1] == '1') {
+      line.AppendStr(LibraryErrorPath().CStr());
+      ++p;
+    } else {
+      line.AppendOne(*p);
+    }
+  }
+  if (text) LocalFree(text);
+  while (!line.IsEmpty() && static_cast<unsigned char>(line.CStr()[line.GetLength() - 1]) <= ' ') {
+    line.SetLength(line.GetLength() - 1);
+  }
+  if (line.IsEmpty()) line.Format("system error %lu", static_cast<unsigned long>(g_libraryError));
+  return line.CStr();
 }
 
 void LibClose(void* library) {
@@ -159,28 +180,53 @@ bool RunThreadAndJoin(ThreadProc procedure, long stackSize, void* argument, int*
 namespace {
 
 void (*g_onSignal)(int) = nullptr;
+bool g_forwarding = false;
+// Held while a signal is handled; stopping takes it, so it waits for a handler already running.
+// A critical section, because a handler may raise a signal again on its own thread.
+CRITICAL_SECTION g_forwardLock;
+bool g_lockReady = false;
 void (*g_savedInterrupt)(int) = SIG_DFL;
 void (*g_savedTerminate)(int) = SIG_DFL;
 
 // The C runtime delivers a console interrupt on a thread of its own, not inside an
-// asynchronous handler, so the work can be done right here.
+// asynchronous handler, so the work can be done right here. It resets the disposition before
+// the call; the handler installs itself again only while forwarding is on, under the lock, so
+// a delivery that reaches it after the stop can neither forward nor undo the stop.
 void OnSignalHere(int signalNumber) {
-  signal(signalNumber, OnSignalHere);
-  if (g_onSignal) g_onSignal(signalNumber);
+  EnterCriticalSection(&g_forwardLock);
+  if (g_forwarding) {
+    signal(signalNumber, OnSignalHere);
+    g_onSignal(signalNumber);
+  }
+  LeaveCriticalSection(&g_forwardLock);
 }
 
 }  // namespace
 
 void StartSignalForwarding(void (*onSignal)(int)) {
+  if (!g_lockReady) {
+    InitializeCriticalSection(&g_forwardLock);
+    g_lockReady = true;
+  }
+  EnterCriticalSection(&g_forwardLock);
+  if (g_forwarding) {
+    LeaveCriticalSection(&g_forwardLock);
+    return;
+  }
   g_onSignal = onSignal;
+  g_forwarding = true;
   g_savedInterrupt = signal(SIGINT, OnSignalHere);
   g_savedTerminate = signal(SIGTERM, OnSignalHere);
+  LeaveCriticalSection(&g_forwardLock);
 }
 
 void StopSignalForwarding() {
-  g_onSignal = nullptr;
+  if (!g_lockReady) return;
+  EnterCriticalSection(&g_forwardLock);
+  g_forwarding = false;
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
+  LeaveCriticalSection(&g_forwardLock);
 }
 
 void ApplySavedDisposition(int signalNumber) {

@@ -91,10 +91,24 @@ const RootKey kRootKeys[] = {
     {"HKEY_CURRENT_CONFIG\\", HKEY_CURRENT_CONFIG},
 };
 
-// A value of type REG_EXPAND_SZ that refers to itself, directly or through other values, stops
-// here: deeper references yield their default text or stay unexpanded.
+// The REG_EXPAND_SZ values being expanded, outermost first. A reference to one of them stays
+// unexpanded, so a value that refers to itself is read once per reference and expansion grows
+// with the text it produces; the depth limit stops chains of distinct values.
 const int kMaxExpansionDepth = 8;
+struct ValueBeingExpanded {
+  HKEY root;
+  const char* path;  // key and value name, as written in the reference
+};
+ValueBeingExpanded g_expanding[kMaxExpansionDepth];
 int g_expansionDepth = 0;
+
+// Registry names ignore letter case.
+bool IsBeingExpanded(HKEY root, const char* path) {
+  for (int i = 0; i < g_expansionDepth; ++i) {
+    if (g_expanding[i].root == root && _stricmp(g_expanding[i].path, path) == 0) return true;
+  }
+  return false;
+}
 
 MyCString& ResultBuffer() {
   static MyCString result;
@@ -116,11 +130,7 @@ MyCString ConvertValue(DWORD type, const CBufferT<char>& data) {
     int length = 0;
     while (length < n && data.GetData()[length] != '\0') ++length;
     text = MyCString(data.GetData(), length);
-    if (type == REG_EXPAND_SZ) {
-      ++g_expansionDepth;
-      text = ExpandValue(text, false);
-      --g_expansionDepth;
-    }
+    if (type == REG_EXPAND_SZ) text = ExpandValue(text, false);
   } else if ((type == REG_DWORD || type == REG_DWORD_BIG_ENDIAN) && n >= 4) {
     unsigned int v = type == REG_DWORD
                          ? b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<unsigned>(b[3]) << 24)
@@ -160,6 +170,7 @@ const char* ResolvePlatformReference(const char* name) {
   }
   const char* fallback = hasDefault ? defaultText.CStr() : nullptr;
   if (!root || g_expansionDepth >= kMaxExpansionDepth) return Fallback(fallback);
+  if (IsBeingExpanded(root, path.CStr())) return nullptr;
 
   const char* s = path.CStr();
   const char* lastSlash = strrchr(s, '\\');
@@ -183,9 +194,10 @@ const char* ResolvePlatformReference(const char* name) {
     return Fallback(fallback);
   }
   data.SetLength(static_cast<int>(size));
-  ResultBuffer().SetLength(0);
-  MyCString text = ConvertValue(type, data);
   RegCloseKey(key);
+  if (type == REG_EXPAND_SZ) g_expanding[g_expansionDepth++] = {root, path.CStr()};
+  MyCString text = ConvertValue(type, data);
+  if (type == REG_EXPAND_SZ) --g_expansionDepth;
   ResultBuffer() = text;
   return ResultBuffer().CStr();
 }

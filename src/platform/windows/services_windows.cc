@@ -7,6 +7,44 @@
 
 #include "platform/platform.h"
 
+namespace {
+
+// Whether the standard handle saved by ReplaceStandardStream was inherited by child processes.
+bool g_savedInheritable[3] = {false, false, false};
+
+DWORD StandardHandleId(int which) {
+  return which == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+}
+
+// A second handle of this process to the object of handle; null when it cannot be made.
+HANDLE Duplicate(HANDLE handle, bool inheritable) {
+  HANDLE copy = nullptr;
+  if (!handle || handle == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, inheritable,
+                       DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  return copy;
+}
+
+// Points the C runtime's descriptor fd (1 or 2) at a duplicate of handle of its own, or closes
+// the descriptor when handle is null. The descriptor's previous handle is closed, and the C
+// runtime sets the standard handle to its duplicate, so callers set the standard handle after.
+void PointDescriptorAt(int fd, HANDLE handle) {
+  HANDLE copy = Duplicate(handle, false);
+  int flags = _O_TEXT | (copy && GetFileType(copy) == FILE_TYPE_DISK ? _O_APPEND : 0);
+  int temporary = copy ? _open_osfhandle(reinterpret_cast<intptr_t>(copy), flags) : -1;
+  if (temporary == -1) {
+    if (copy) CloseHandle(copy);
+    _close(fd);
+    return;
+  }
+  _dup2(temporary, fd);
+  _close(temporary);
+}
+
+}  // namespace
+
 StreamTarget OpenAppendTarget(const char* path, void** stream) {
   *stream = nullptr;
   HANDLE h =
@@ -14,40 +52,48 @@ StreamTarget OpenAppendTarget(const char* path, void** stream) {
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   if (h == INVALID_HANDLE_VALUE) return kNoStreamTarget;
   SetFilePointer(h, 0, nullptr, FILE_END);
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_APPEND | _O_TEXT);
-  FILE* file = fd == -1 ? nullptr : _fdopen(fd, "a");
-  if (file) setbuf(file, nullptr);
-  *stream = file;
   return reinterpret_cast<StreamTarget>(h);
 }
 
+// The target is a handle of the launcher's own to the pipe into the command, which no child
+// process inherits; the C stream of _popen is closed, so the command is never waited for.
 StreamTarget StartCommandTarget(const char* command, void** stream) {
+  *stream = nullptr;
   FILE* pipe = _popen(command, "w");
-  *stream = pipe;
   if (!pipe) return kNoStreamTarget;
-  return _get_osfhandle(_fileno(pipe));
+  HANDLE target = Duplicate(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pipe))), false);
+  fclose(pipe);
+  return target ? reinterpret_cast<StreamTarget>(target) : kNoStreamTarget;
 }
 
-StreamTarget ReplaceStandardStream(int which, StreamTarget target, void* stream) {
-  DWORD id = which == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+// The standard handle and the C stream both go to target. What is saved is a duplicate of the
+// standard handle: the C runtime's descriptor owns the original and closes it when repointed.
+StreamTarget ReplaceStandardStream(int which, StreamTarget target, void*) {
   FILE* standard = which == 1 ? stdout : stderr;
   fflush(standard);
-  HANDLE saved = GetStdHandle(id);
-  SetStdHandle(id, reinterpret_cast<HANDLE>(target));
-  // The C stream takes over the target's descriptor, so the launcher's own output follows.
-  FILE* source = static_cast<FILE*>(stream);
-  if (source) {
-    _dup2(_fileno(source), _fileno(standard));
-    setvbuf(standard, nullptr, _IONBF, 0);
-  }
+  HANDLE original = GetStdHandle(StandardHandleId(which));
+  DWORD flags = 0;
+  g_savedInheritable[which] =
+      GetHandleInformation(original, &flags) && (flags & HANDLE_FLAG_INHERIT) != 0;
+  // Not inherited while saved, so that a program started meanwhile never holds it open.
+  HANDLE saved = Duplicate(original, false);
+  PointDescriptorAt(which, reinterpret_cast<HANDLE>(target));
+  setvbuf(standard, nullptr, _IONBF, 0);
+  SetStdHandle(StandardHandleId(which), reinterpret_cast<HANDLE>(target));
   return reinterpret_cast<StreamTarget>(saved);
 }
 
-// Only the standard handle goes back; the C streams are left as they are.
+// Both the standard handle and the C stream go back to what was saved; the descriptor's
+// duplicate of the target is closed, so a command sees the end of its input once the target
+// is closed too.
 bool RestoreStandardStream(int which, StreamTarget saved) {
   fflush(which == 1 ? stdout : stderr);
-  return SetStdHandle(which == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE,
-                      reinterpret_cast<HANDLE>(saved)) != 0;
+  HANDLE handle = reinterpret_cast<HANDLE>(saved);
+  if (handle && g_savedInheritable[which]) {
+    SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  }
+  PointDescriptorAt(which, handle);
+  return SetStdHandle(StandardHandleId(which), handle) != 0;
 }
 
 void CloseStreamTarget(StreamTarget target) {
