@@ -1,5 +1,5 @@
-// Pieces shared by the fuzz targets: a scratch directory, the settings keys, a check that
-// aborts (so that libFuzzer keeps the input), and the lookups every settings target runs.
+// Pieces shared by the fuzz targets: a scratch directory, a check that aborts (so that
+// libFuzzer keeps the input), and the lookups every settings target runs.
 #pragma once
 
 #include <ftw.h>
@@ -14,16 +14,10 @@
 #include "core/buffer.h"
 #include "fuzz_check.h"
 #include "settings/expand.h"
+#include "settings/setting_keys.h"
 #include "settings/settings_loader.h"
 
 namespace fuzz {
-
-inline const char* const kSettingKeys[] = {
-    "mainclass", "classpath",      "libs",           "option",
-    "property",  "export",         "argv",           "minjre",
-    "maxjre",    "jre_order",      "jvmdll",         "jre",
-    "vm",        "message",        "forcecwd",       "stdout",
-    "stderr",    "singleinstance", "disableexternal"};
 
 inline int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return remove(path);
@@ -68,11 +62,12 @@ inline void SetLauncherPaths(CSettingsLoader& loader) {
   loader.workDir = "/var/empty/";
 }
 
-// Every key the launcher reads, the ways the launcher reads it (mainclass and disableexternal
-// from the packaged part only). Needs pldr == &loader for the expanding callbacks.
+// Every key the launcher reads, the ways the launcher reads it (packaged-only keys from the
+// packaged part only). Needs pldr == &loader for the expanding callbacks.
 inline void LookUpEveryKey(CSettingsLoader& loader) {
-  for (const char* key : kSettingKeys) {
-    const bool packagedOnly = !strcmp(key, "mainclass") || !strcmp(key, "disableexternal");
+  for (const SettingKeyInfo& info : kSettingKeys) {
+    const char* key = info.name;
+    const bool packagedOnly = info.packagedOnly;
     // Raw values are one line each: a value never spans a line end.
     MyCString raw = loader.GetSetting(key, nullptr, nullptr, packagedOnly, false);
     FUZZ_CHECK(!HasLineBreak(raw));
@@ -94,6 +89,16 @@ inline void LookUpEveryKey(CSettingsLoader& loader) {
       FUZZ_CHECK(strcmp(values.GetAt(0), expanded.CStr()) == 0);
     } else {
       FUZZ_CHECK(local.IsEmpty());
+    }
+
+    // The table-driven lookups: every line, and the first of them alone.
+    MyCStringArray tableValues = loader.GetValues(info.key);
+    MyCString tableValue = loader.GetValue(info.key);
+    FUZZ_CHECK(tableValues.GetCount() == values.GetCount());
+    if (tableValues.GetCount() > 0) {
+      FUZZ_CHECK(strcmp(tableValues.GetAt(0), tableValue.CStr()) == 0);
+    } else {
+      FUZZ_CHECK(tableValue.IsEmpty());
     }
   }
   CBufferT<char> paths;

@@ -13,7 +13,6 @@
 #include "platform/platform.h"
 #include "services/single_instance.h"
 #include "services/std_redir.h"
-#include "settings/expand.h"
 #include "settings/settings_loader.h"
 
 int RunOnThread(int (*procedure)(void*), long stackSize, void* argument) {
@@ -88,22 +87,18 @@ void ForceWorkingDirectory(const char* directory) {
 
 namespace {
 
-MyCString ExpandedSetting(const char* key) {
-  return ExpandValue(pldr->GetSetting(key), false);
-}
-
 void PrepareProcess() {
   MyCString splashLibrary = FindSplashLibrary(pldr);
   if (!splashLibrary.IsEmpty()) ShowSplash(splashLibrary.CStr(), pldr->exePath.CStr());
 
-  MyCString directory = ExpandedSetting("forcecwd");
+  MyCString directory = pldr->GetValue(SettingKey::kForceCwd);
   if (!directory.IsEmpty()) {
     ForceWorkingDirectory(directory.CStr());
     pldr->RefreshWorkDir();
   }
-  MyCString errorTarget = ExpandedSetting("stderr");
+  MyCString errorTarget = pldr->GetValue(SettingKey::kStderr);
   if (!errorTarget.IsEmpty()) RedirectStderr(errorTarget.CStr());
-  MyCString outputTarget = ExpandedSetting("stdout");
+  MyCString outputTarget = pldr->GetValue(SettingKey::kStdout);
   if (!outputTarget.IsEmpty()) RedirectStdout(outputTarget.CStr());
 }
 
@@ -119,7 +114,7 @@ int LauncherMain(int argc, char** argv) {
   StoreAnchorAddresses(loader, session);
 
   PrepareProcess();
-  if (pldr->GetSetting("singleinstance").EqualsNoCase("true") && AnotherInstanceRuns()) {
+  if (pldr->GetValue(SettingKey::kSingleInstance).EqualsNoCase("true") && AnotherInstanceRuns()) {
     TRACE("single instance: another instance runs; exit status 11");
     ReportMessage(kMsgAnotherInstance);
     exit(kStatusAnotherInstance);

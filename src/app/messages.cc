@@ -41,8 +41,7 @@ void ReleaseOverrides() {
 
 void FillOverrides(OverrideCache* cache) {
   if (!pldr) return;
-  MyCStringArray values;
-  pldr->GetSetting("message", CSettingsLoader::EnumCommonCallback, &values, false, true);
+  MyCStringArray values = pldr->GetValues(SettingKey::kMessage);
   for (int i = 0; i < values.GetCount(); ++i) {
     const char* value = values.GetAt(i);
     const char* equals = strchr(value, '=');

@@ -60,11 +60,13 @@ MyCString BuildClassPath(CSettingsLoader* loader) {
   if (n > 0 && n < kMaxPathBuffer) result.Append(exe, n);
 
   CBufferT<char> settingElements;
-  loader->GetSetting("classpath", AppendPathList, &settingElements, false, true);
+  // Each element of a classpath value is expanded and resolved on its own.
+  const SettingKeyInfo& classPath = KeyInfo(SettingKey::kClassPath);
+  loader->GetSetting(classPath.name, AppendPathList, &settingElements, classPath.packagedOnly,
+                     !classPath.utf8);
   result.Append(settingElements);
 
-  MyCStringArray libs;
-  loader->GetSetting("libs", CSettingsLoader::EnumCommonCallback, &libs, false, true);
+  MyCStringArray libs = loader->GetValues(SettingKey::kLibs);
   for (int i = 0; i < libs.GetCount(); ++i) {
     MyCString directory = loader->ResolvePath(CStringRefT<char>(libs.GetAt(i)));
     CBufferT<char> archives;

@@ -16,16 +16,6 @@
 
 namespace {
 
-MyCStringArray CollectValues(const char* key, bool utf8) {
-  MyCStringArray values;
-  if (utf8) {
-    pldr->GetSetting(key, CSettingsLoader::EnumCommonCallbackUtf8, &values, false, false);
-  } else {
-    pldr->GetSetting(key, CSettingsLoader::EnumCommonCallback, &values, false, true);
-  }
-  return values;
-}
-
 void AddGeneratedOption(const char* prefix, const CBufferRefT<char>& value) {
   MyCString option(prefix);
   option.Append(value);
@@ -65,7 +55,7 @@ int CreateAndCheck(const MyCString& minimum, const MyCString& maximum, MyCString
   if (library.IsEmpty()) return kMsgRuntimeNotFound;
   int status = psession->LoadAndCreateVM(library.CStr());
   if (status != kSuccess) return status;
-  MyCStringArray properties = CollectValues("property", true);
+  MyCStringArray properties = pldr->GetValues(SettingKey::kProperty);
   for (int i = 0; i < properties.GetCount(); ++i) {
     SetSystemProperty(psession->GetEnv(), properties.GetAt(i));
   }
@@ -90,9 +80,9 @@ int CheckVersionBounds(const char* version, const char* minimum, const char* max
 
 int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int extraCount,
                    char** extraVector) {
-  MyCStringArray exports = CollectValues("export", false);
+  MyCStringArray exports = pldr->GetValues(SettingKey::kExport);
   for (int i = 0; i < exports.GetCount(); ++i) ExportVariable(exports.GetAt(i));
-  MyCStringArray options = CollectValues("option", false);
+  MyCStringArray options = pldr->GetValues(SettingKey::kOption);
   for (int i = 0; i < options.GetCount(); ++i) psession->AddOption(options.GetAt(i));
   MyCString classPath = BuildClassPath(pldr);
   TRACE("class path: %s", classPath.CStr());
@@ -100,14 +90,14 @@ int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int ex
   AddGeneratedOption("-Dksl.app.path=", pldr->exePath);
   AddGeneratedOption("-Dapplication.home=", pldr->appHome);
 
-  MyCString minimum = pldr->GetSetting("minjre");
-  MyCString maximum = pldr->GetSetting("maxjre");
+  MyCString minimum = pldr->GetValue(SettingKey::kMinJre);
+  MyCString maximum = pldr->GetValue(SettingKey::kMaxJre);
   MyCString version;
   int result = CreateAndCheck(minimum, maximum, version);
   if (result == kSuccess) {
     if (signalSetup) signalSetup();
-    MyCStringArray argvValues = CollectValues("argv", false);
-    MyCString mainClass = pldr->GetSetting("mainclass", nullptr, nullptr, true, true);
+    MyCStringArray argvValues = pldr->GetValues(SettingKey::kArgv);
+    MyCString mainClass = pldr->GetValue(SettingKey::kMainClass);
     TRACE("main class '%s', %d argv values, %d command-line arguments", mainClass.CStr(),
           argvValues.GetCount(), argCount);
     result = RunMain(psession->GetEnv(), mainClass.CStr(), argvValues, argCount, argVector,
@@ -168,7 +158,7 @@ long ParseStackSizeOption(const char* option) {
 }
 
 long RequestedStackSize() {
-  MyCStringArray options = CollectValues("option", false);
+  MyCStringArray options = pldr->GetValues(SettingKey::kOption);
   long size = 0;
   for (int i = 0; i < options.GetCount(); ++i) {
     if (strncmp(options.GetAt(i), "-Xss", 4) == 0) size = ParseStackSizeOption(options.GetAt(i));

@@ -6,7 +6,6 @@
 #include "core/trace.h"
 #include "platform/platform.h"
 #include "runtime/library_probe.h"
-#include "settings/expand.h"
 #include "settings/file_trust.h"
 #include "settings/settings_loader.h"
 
@@ -19,7 +18,7 @@ MyCString& KeptResult() {
 }
 
 MyCString CustomLibrary(CSettingsLoader* loader) {
-  MyCString value = ExpandValue(loader->GetSetting("jvmdll"), false);
+  MyCString value = loader->GetValue(SettingKey::kJvmDll);
   if (value.IsEmpty()) {
     TRACE("runtime c: no jvmdll setting");
     return MyCString();
@@ -33,7 +32,7 @@ MyCString CustomLibrary(CSettingsLoader* loader) {
 }
 
 MyCString ApplicationRuntime(CSettingsLoader* loader) {
-  MyCString value = ExpandValue(loader->GetSetting("jre"), false);
+  MyCString value = loader->GetValue(SettingKey::kJre);
   if (!value.IsEmpty()) return ProbeRuntimeDirectory(loader, loader->ResolvePath(value));
   // The default runtime lies beside the executable, whatever the working directory.
   MyCString beside(loader->appHome);
@@ -73,7 +72,7 @@ MyCString RunStrategy(char letter, CSettingsLoader* loader) {
 }
 
 MyCString SearchOrder(CSettingsLoader* loader) {
-  MyCString order = loader->GetSetting("jre_order");
+  MyCString order = loader->GetValue(SettingKey::kJreOrder);
   char* s = order.GetBuffer();
   bool known = false;
   for (int i = 0; i < order.GetLength(); ++i) {

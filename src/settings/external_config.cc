@@ -86,7 +86,7 @@ void LoadSettings(CSettingsLoader* loader) {
   loader->externalLength = loader->GetLength();
 
   ReadPackagedSettings(loader);
-  MyCString disable = loader->GetSetting("disableexternal", nullptr, nullptr, true, true);
+  MyCString disable = loader->GetValue(SettingKey::kDisableExternal);
   if (disable.EqualsNoCase("true")) {
     if (loader->externalLength > 0) TRACE("external configuration: discarded by disableexternal");
     int keep = loader->GetLength() - loader->externalLength;

@@ -4,20 +4,21 @@
 
 #include "core/trace.h"
 #include "platform/platform.h"
+#include "settings/payload_layout.h"
 #include "settings/settings_loader.h"
 
-// The packaging tool finds these 16 marker bytes in the image and writes the size of the
-// appended zip archive into the 8 bytes after them (little-endian). They must occur exactly
-// once in the launcher image, so they are spelled out here and nowhere else.
-extern "C" __attribute__((used)) const unsigned char kLauncherArchiveSizeField[24] = {
-    '@', '@', 'Z', 'I', 'P', '-', 'S', 'I', 'Z', 'E', '-', 'F',
-    'I', 'E', 'L', 'D', 0,   0,   0,   0,   0,   0,   0,   0};
+// The packaging tool finds the marker of this record in the image and writes the size of the
+// appended zip archive into the field after it. The marker must occur exactly once in the
+// launcher image, so this definition is the only one that puts it there.
+extern "C" __attribute__((used)) const payload_layout::SizeFieldRecord kLauncherArchiveSizeField =
+    payload_layout::MakeSizeFieldRecord();
 
 namespace {
 
-const int kEndRecordSize = 22;
-const int kRemarkWindow = 50 * 1024 + kEndRecordSize;
-const int kTrailerGap = 16;
+using payload_layout::kEocdLength;
+using payload_layout::kEocdSignature;
+using payload_layout::kLengthFieldSize;
+
 long long g_archiveSizeOverride = -1;
 
 int ReadLe32(const unsigned char* p) {
@@ -43,9 +44,9 @@ void SetArchiveSizeForTesting(long long size) {
 int ReadArchiveSizeField() {
   if (g_archiveSizeOverride >= 0) return static_cast<int>(g_archiveSizeOverride);
   // A volatile copy keeps the compiler from folding the value it sees at build time.
-  const volatile unsigned char* field = kLauncherArchiveSizeField + 16;
-  unsigned char copy[8];
-  for (int i = 0; i < 8; ++i) copy[i] = field[i];
+  const volatile unsigned char* field = kLauncherArchiveSizeField.size;
+  unsigned char copy[payload_layout::kSizeFieldLength];
+  for (int i = 0; i < payload_layout::kSizeFieldLength; ++i) copy[i] = field[i];
   return ReadLe32(copy);
 }
 
@@ -68,16 +69,19 @@ PayloadView::~PayloadView() {
 }
 
 bool PayloadView::ReadInt32(long long position, long long limit, int* value) const {
-  if (!bytes_ || position < 0 || position + 4 > limit || limit > size_) return false;
+  if (!bytes_ || position < 0 || position + kLengthFieldSize > limit || limit > size_) {
+    return false;
+  }
   *value = ReadLe32(bytes_ + position);
   return true;
 }
 
 bool PayloadView::SettingsBlock(int trailerEnd, int* offset, int* length) const {
   long long end = trailerEnd;
+  long long lAt = end - kLengthFieldSize;
   int l;
-  if (!ReadInt32(end - 4, end, &l) || l < 0 || l > end - 4) return false;
-  *offset = static_cast<int>(end - 4 - l);
+  if (!ReadInt32(lAt, end, &l) || l < 0 || l > lAt) return false;
+  *offset = static_cast<int>(lAt - l);
   *length = l;
   return true;
 }
@@ -85,12 +89,12 @@ bool PayloadView::SettingsBlock(int trailerEnd, int* offset, int* length) const 
 bool PayloadView::SplashBlock(int trailerEnd, int* offset, int* length) const {
   long long end = trailerEnd;
   int l, c, d;
-  if (!ReadInt32(end - 4, end, &l) || l < 0) return false;
-  long long cEnd = end - 4 - l;
-  if (!ReadInt32(cEnd - 4, end, &c) || c < 0) return false;
-  long long dEnd = cEnd - 4 - c;
-  if (!ReadInt32(dEnd - 4, end, &d) || d <= 0) return false;
-  long long start = dEnd - 4 - d;
+  if (!ReadInt32(end - kLengthFieldSize, end, &l) || l < 0) return false;
+  long long cEnd = end - kLengthFieldSize - l;
+  if (!ReadInt32(cEnd - kLengthFieldSize, end, &c) || c < 0) return false;
+  long long dEnd = cEnd - kLengthFieldSize - c;
+  if (!ReadInt32(dEnd - kLengthFieldSize, end, &d) || d <= 0) return false;
+  long long start = dEnd - kLengthFieldSize - d;
   if (start < 0) return false;
   *offset = static_cast<int>(start);
   *length = d;
@@ -103,12 +107,14 @@ CZipRemark::CZipRemark() : found(false) {
   const unsigned char* bytes = view.Bytes();
   int size = view.Size();
   if (!bytes) return;
-  int windowStart = size > kRemarkWindow ? size - kRemarkWindow : 0;
+  const int searchWindow = payload_layout::kEocdSearchWindow;
+  int windowStart = size > searchWindow ? size - searchWindow : 0;
   int window = size - windowStart;
-  for (int n = window - kEndRecordSize; n >= 0; --n) {
+  for (int n = window - kEocdLength; n >= 0; --n) {
     const unsigned char* p = bytes + windowStart + n;
-    if (p[0] == 'P' && p[1] == 'K' && p[2] == 5 && p[3] == 6) {
-      Append(reinterpret_cast<const char*>(p) + kEndRecordSize, window - n - kEndRecordSize);
+    if (p[0] == kEocdSignature[0] && p[1] == kEocdSignature[1] && p[2] == kEocdSignature[2] &&
+        p[3] == kEocdSignature[3]) {
+      Append(reinterpret_cast<const char*>(p) + kEocdLength, window - n - kEocdLength);
       found = true;
       return;
     }
@@ -133,10 +139,10 @@ void LocateTrailer(CSettingsLoader* loader) {
     TRACE("payload: S=%lld Z=%lld, no zip end record found: no payload", size, z);
     return;
   }
-  long long end = size - z - remark.GetLength() - kTrailerGap;
+  long long end = payload_layout::TrailerEnd(size, z, remark.GetLength());
   TRACE("payload: S=%lld R=%d Z=%lld trailerEnd=%lld", size, remark.GetLength(), z, end);
   // The trailer must leave room for the settings length in front and the gap behind it.
-  if (z < 0 || end < 4 || end + kTrailerGap > size || end > INT_MAX) {
+  if (z < 0 || end < kLengthFieldSize || end + payload_layout::kGapLength > size || end > INT_MAX) {
     TRACE("payload: trailerEnd does not fit the file: no payload");
     return;
   }

@@ -92,6 +92,10 @@ MyCString ValueOf(const CBufferRefT<char>& line, int valueStart, bool toLocale) 
   return value;
 }
 
+void AddValue(void* list, const char* value) {
+  static_cast<MyCStringArray*>(list)->Add(value);
+}
+
 }  // namespace
 
 bool CLineReader::ReadLine(CBufferRefT<char>& line) {
@@ -166,6 +170,22 @@ MyCString CSettingsLoader::GetSetting(const CBufferRefT<char>& key, SettingCallb
     callback(context, value.CStr());
   }
   return MyCString();
+}
+
+MyCString CSettingsLoader::GetValue(SettingKey key) const {
+  const SettingKeyInfo& info = KeyInfo(key);
+  MyCString value = GetSetting(info.name, nullptr, nullptr, info.packagedOnly, !info.utf8);
+  return info.expands ? ExpandValue(value, info.utf8) : value;
+}
+
+MyCStringArray CSettingsLoader::GetValues(SettingKey key) const {
+  const SettingKeyInfo& info = KeyInfo(key);
+  SettingCallback add = !info.expands ? AddValue
+                        : info.utf8   ? EnumCommonCallbackUtf8
+                                      : EnumCommonCallback;
+  MyCStringArray values;
+  GetSetting(info.name, add, &values, info.packagedOnly, !info.utf8);
+  return values;
 }
 
 int CSettingsLoader::PackagedOffset(bool packagedOnly) const {
@@ -264,7 +284,7 @@ const char* CSettingsLoader::GetLauncherVariable(const char* name) const {
 
 MyCString CSettingsLoader::GetVmName() {
   if (vmName.IsEmpty()) {
-    vmName = ExpandValue(GetSetting("vm"), false);
+    vmName = GetValue(SettingKey::kVm);
     if (vmName.IsEmpty()) vmName = "-";
   }
   return vmName;

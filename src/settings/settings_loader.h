@@ -7,6 +7,7 @@
 #define LAUNCHER_SETTINGS_SETTINGS_LOADER_H_
 
 #include "core/buffer.h"
+#include "settings/setting_keys.h"
 
 // Called once per matching line by GetSetting with the value as a NUL-terminated string.
 typedef void (*SettingCallback)(void* context, const char* value);
@@ -61,6 +62,10 @@ class CSettingsLoader : public CStringBufT<char> {
                        bool toLocale = true) const;
   MyCString GetSetting(const char* key, SettingCallback callback = nullptr, void* context = nullptr,
                        bool packagedOnly = false, bool toLocale = true) const;
+  // The first value of a key and every value of a key, each read and expanded the way the key
+  // table says.
+  MyCString GetValue(SettingKey key) const;
+  MyCStringArray GetValues(SettingKey key) const;
 
   // A relative path made absolute against appHome when readable there, else workDir when
   // readable there, else appHome.

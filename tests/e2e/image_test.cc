@@ -1,4 +1,5 @@
-// The launcher image itself: the archive size field that launcher-pack patches.
+// The launcher image itself: the archive size field that launcher-pack patches and the version
+// record it reads.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,11 +10,12 @@ namespace e2e {
 namespace {
 
 const char kMarker[] = "@@ZIP-SIZE-FIELD";
+const char kVersionMarker[] = "@@LAUNCHER-VERSION ";
 
-size_t CountMarkers(const std::string& image, size_t* at) {
+size_t CountMarkers(const std::string& image, size_t* at, const char* marker = kMarker) {
   size_t count = 0;
-  for (size_t pos = image.find(kMarker); pos != std::string::npos;
-       pos = image.find(kMarker, pos + 1)) {
+  for (size_t pos = image.find(marker); pos != std::string::npos;
+       pos = image.find(marker, pos + 1)) {
     *at = pos;
     ++count;
   }
@@ -23,6 +25,18 @@ size_t CountMarkers(const std::string& image, size_t* at) {
 TEST(ImageTest, MarkerOccursExactlyOnceInTheLauncherImage) {
   size_t at = 0;
   EXPECT_EQ(CountMarkers(ReadFile(LAUNCHER_BIN), &at), 1u);
+}
+
+// The one version record names the version launcher-pack was built with, as --version reports it.
+TEST(ImageTest, VersionRecordOccursOnceWithTheProjectVersion) {
+  const std::string image = ReadFile(LAUNCHER_BIN);
+  size_t at = 0;
+  ASSERT_EQ(CountMarkers(image, &at, kVersionMarker), 1u);
+  const size_t start = at + strlen(kVersionMarker);
+  const std::string version = image.substr(start, image.find('\0', start) - start);
+  RunResult pack = RunProgram({LAUNCHER_PACK_BIN, "--version"});
+  ASSERT_EQ(pack.status, 0) << pack.err;
+  EXPECT_EQ(pack.out.substr(0, pack.out.find('\n')), "launcher-pack " + version);
 }
 
 TEST(ImageTest, ArchiveSizeFieldIsReadAtRunTime) {

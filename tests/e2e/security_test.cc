@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "e2e_util.h"
@@ -115,7 +116,8 @@ TEST_F(SecurityTest, AFifoAsTheExternalFileReadsAsEmpty) {
 // test's duration and sets its counter as if that program were running.
 class PlantedSegment {
  public:
-  PlantedSegment(const std::string& exe, uid_t owner, const struct stat* guarded) {
+  PlantedSegment(const std::string& exe, uid_t owner, const struct stat* guarded,
+                 const std::string& guardedPath = "") {
     key_t key = ftok(exe.c_str(), 255);
     pid_t child = fork();
     if (child == 0) {
@@ -131,10 +133,13 @@ class PlantedSegment {
     header_ = static_cast<int*>(shmat(id_, nullptr, 0));
     header_[0] = 1;
     if (guarded) {
-      header_[1] = 2;  // claimed, with the identity below
-      unsigned long long identity[2] = {static_cast<unsigned long long>(guarded->st_dev),
-                                        static_cast<unsigned long long>(guarded->st_ino)};
+      header_[1] = 2;  // claimed, with the identity below: device, inode, change time, path
+      long long identity[4] = {static_cast<long long>(guarded->st_dev),
+                               static_cast<long long>(guarded->st_ino),
+                               static_cast<long long>(guarded->st_ctim.tv_sec),
+                               static_cast<long long>(guarded->st_ctim.tv_nsec)};
       memcpy(header_ + 2, identity, sizeof(identity));
+      snprintf(reinterpret_cast<char*>(header_ + 10), 4000, "%s", guardedPath.c_str());
     }
   }
   ~PlantedSegment() {
@@ -154,18 +159,34 @@ TEST_F(SecurityTest, GuardSegmentsOfOtherUsersOrOtherFilesNeverRefuseAStart) {
     // The same user's segment of this very file, counted: the guard works as before.
     struct stat own;
     ASSERT_EQ(stat(exe.c_str(), &own), 0);
-    PlantedSegment same(exe, geteuid(), &own);
+    PlantedSegment same(exe, geteuid(), &own, exe);
     ASSERT_TRUE(same.planted());
     EXPECT_EQ(Start({exe}).status, 11);
   }
   {
     struct stat other;
     ASSERT_EQ(stat(PROBE_JAR, &other), 0);
-    PlantedSegment colliding(exe, geteuid(), &other);
+    PlantedSegment colliding(exe, geteuid(), &other, PROBE_JAR);
     ASSERT_TRUE(colliding.planted());
     RunResult r = Start({exe});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Contains(r.err, "guards another executable")) << r.err;
+  }
+  {
+    // Left counted by a file that is gone (its inode may be reused): taken over, and it guards.
+    std::string gone = tmp_ / "gone";
+    WriteFile(gone, "");
+    struct stat goneStatus;
+    ASSERT_EQ(stat(gone.c_str(), &goneStatus), 0);
+    unlink(gone.c_str());
+    PlantedSegment stale(exe, geteuid(), &goneStatus, gone);
+    ASSERT_TRUE(stale.planted());
+    RunOptions waiting;
+    waiting.env = {{"TESTJVM_MAIN_SLEEP_MS", "20000"}, {"TESTJVM_PRINT", "ready"}};
+    Process first({exe}, waiting);
+    ASSERT_TRUE(first.WaitForLine("ready"));
+    EXPECT_EQ(Start({exe}).status, 11);
+    first.Signal(SIGKILL);
   }
   if (geteuid() != 0) GTEST_SKIP() << "a segment of another user needs root to make";
   PlantedSegment foreign(exe, kOtherUser, nullptr);

@@ -191,6 +191,31 @@ TEST_F(ExpandTest, CollectingCallbacksExpandEachValue) {
   EXPECT_EQ(launcher_test::Elements(properties), (Values{"p=\xC3\xA9x"}));
 }
 
+// Lookups by key read each key the launcher's way: the first line or every line, expanded or
+// not, packaged-only keys from the packaged part, property values expanded into UTF-8.
+TEST_F(ExpandTest, KeyLookupsReadEachKeyByItsNature) {
+  ScopedEnv latin("LATIN", "\xE9");
+  const std::string external =
+      CrLf({"mainclass ext.Main", "jvmdll ext/$A.so", "option -Dext=$A", "disableexternal ext"});
+  loader_.DecodeSettingsText(external.data(), static_cast<int>(external.size()));
+  loader_.Append("\r\n", 2);
+  loader_.externalLength = loader_.GetLength();
+  const std::string packaged =
+      "\xEF\xBB\xBF" +
+      CrLf({"mainclass pkg.$A", "jvmdll pkg.so", "minjre $A", "minjre 2", "option -Dpkg=%A%",
+            "property p=$LATIN", "option -Dlatin=$LATIN", "disableexternal $A"});
+  loader_.DecodeSettingsText(packaged.data(), static_cast<int>(packaged.size()));
+
+  EXPECT_EQ(Str(loader_.GetValue(SettingKey::kMainClass)), "pkg.$A");
+  EXPECT_EQ(Str(loader_.GetValue(SettingKey::kDisableExternal)), "$A");
+  EXPECT_EQ(Str(loader_.GetValue(SettingKey::kJvmDll)), "ext/x.so");
+  EXPECT_EQ(Str(loader_.GetValue(SettingKey::kMinJre)), "$A");
+  MyCStringArray options = loader_.GetValues(SettingKey::kOption);
+  EXPECT_EQ(launcher_test::Elements(options), (Values{"-Dext=x", "-Dpkg=x", "-Dlatin=\xE9"}));
+  MyCStringArray properties = loader_.GetValues(SettingKey::kProperty);
+  EXPECT_EQ(launcher_test::Elements(properties), (Values{"p=?"}));  // \xE9 is no C character
+}
+
 TEST_F(ExpandTest, VmNameIsReadOnce) {
   EXPECT_EQ(Str(loader_.GetVmName()), "-");
   std::string more = CrLf({"vm server"});

@@ -4,14 +4,10 @@
 #include <cstdio>
 #include <set>
 
+#include "settings/setting_keys.h"
+
 namespace launcher_pack {
 namespace {
-
-const char* const kKeys[] = {"mainclass", "classpath",      "libs",           "option",
-                             "property",  "export",         "argv",           "minjre",
-                             "maxjre",    "jre_order",      "jvmdll",         "jre",
-                             "vm",        "message",        "forcecwd",       "stdout",
-                             "stderr",    "singleinstance", "disableexternal"};
 
 bool IsNameChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
@@ -86,7 +82,8 @@ std::string ByteOrderMarkProblem(const std::string& line) {
 std::vector<std::string> CheckSettings(const std::vector<std::string>& lines,
                                        const std::set<std::string>& jar_entries) {
   std::vector<std::string> warnings;
-  const std::set<std::string> known(std::begin(kKeys), std::end(kKeys));
+  std::set<std::string> known;
+  for (const SettingKeyInfo& info : kSettingKeys) known.insert(info.name);
   std::string mainClass;
   bool haveMainClass = false;
   for (std::size_t n = 0; n < lines.size(); ++n) {

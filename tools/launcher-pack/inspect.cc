@@ -41,28 +41,28 @@ int InspectPackedFile(const Bytes& file, std::ostream& out) {
   const auto eocd = FindEocd(file.data(), file.size());
   const std::int64_t r = eocd ? size - static_cast<std::int64_t>(*eocd + kEocdLength) : 0;
   out << "R: " << r << "\n";
-  const std::int64_t trailer_end = size - z - r - static_cast<std::int64_t>(kGapLength);
-  if (trailer_end < 4) return does_not_fit("trailerEnd", trailer_end);
+  const std::int64_t trailer_end = payload_layout::TrailerEnd(size, z, r);
+  if (trailer_end < kLengthFieldSize) return does_not_fit("trailerEnd", trailer_end);
   out << "trailerEnd: " << trailer_end << "\n";
 
   // Each block must fit together with the length field read just before it.
   // A Windows executable's payload begins at the settings text: it has no splash image block
   // (its splash is a resource) and no reserved block.
-  const bool windows = file.size() >= 2 && file[0] == 'M' && file[1] == 'Z';
-  const std::int64_t l = int32_at(trailer_end - 4);
-  const std::int64_t settings_pos = trailer_end - 4 - l;
-  if (l < 0 || settings_pos - (windows ? 0 : 4) < 0) return does_not_fit("L", l);
+  const bool windows = PayloadVariantOf(file) == payload_layout::Variant::kWindows;
+  const std::int64_t l = int32_at(trailer_end - kLengthFieldSize);
+  const std::int64_t settings_pos = trailer_end - kLengthFieldSize - l;
+  if (l < 0 || settings_pos - (windows ? 0 : kLengthFieldSize) < 0) return does_not_fit("L", l);
   out << "L: " << l << "\n";
   std::int64_t image_end = settings_pos;  // the payload's first byte
   if (windows) {
     out << "payload: Windows executable; the splash image is resource RT_RCDATA 100\n";
   } else {
-    const std::int64_t c = int32_at(settings_pos - 4);
-    const std::int64_t reserved_pos = settings_pos - 4 - c;
-    if (c < 0 || reserved_pos - 4 < 0) return does_not_fit("C", c);
+    const std::int64_t c = int32_at(settings_pos - kLengthFieldSize);
+    const std::int64_t reserved_pos = settings_pos - kLengthFieldSize - c;
+    if (c < 0 || reserved_pos - kLengthFieldSize < 0) return does_not_fit("C", c);
     out << "C: " << c << "\n";
-    const std::int64_t d = int32_at(reserved_pos - 4);
-    const std::int64_t splash_pos = reserved_pos - 4 - d;
+    const std::int64_t d = int32_at(reserved_pos - kLengthFieldSize);
+    const std::int64_t splash_pos = reserved_pos - kLengthFieldSize - d;
     if (d < 0 || splash_pos < 0) return does_not_fit("D", d);
     out << "D: " << d << "\n";
     if (d > 0) {
@@ -81,8 +81,9 @@ int InspectPackedFile(const Bytes& file, std::ostream& out) {
 
   const std::uint8_t* settings = file.data() + settings_pos;
   std::int64_t text_start = 0;
-  if (l >= 3 && std::memcmp(settings, kUtf8Bom, sizeof kUtf8Bom) == 0) {
-    text_start = 3;
+  if (l >= static_cast<std::int64_t>(sizeof kUtf8Bom) &&
+      std::memcmp(settings, kUtf8Bom, sizeof kUtf8Bom) == 0) {
+    text_start = sizeof kUtf8Bom;
   } else {
     out << "settings byte order mark: missing\n";
     status = 1;

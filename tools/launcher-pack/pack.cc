@@ -45,9 +45,10 @@ bool CheckSizes(const PackInput& input, const JarLayout& jar, std::int64_t setti
   } else if (settings_size > kMaxBlock) {
     *error = {Input::kSettings, TooLarge(settings_size)};
   } else {
-    const std::int64_t payload = IsWindowsImage(input.image) ? 0 : splash_size + 8;
-    const std::int64_t total = static_cast<std::int64_t>(input.image.size()) + payload +
-                               settings_size + 4 + static_cast<std::int64_t>(kGapLength) +
+    // launcher-pack writes no reserved block.
+    const std::int64_t total = static_cast<std::int64_t>(input.image.size()) +
+                               payload_layout::PayloadHeadLength(PayloadVariantOf(input.image),
+                                                                 splash_size, 0, settings_size) +
                                jar.length;
     if (total <= kMaxPackedSize) return true;
     *error = {Input::kOutput, "would be " + std::to_string(total) +
@@ -58,10 +59,6 @@ bool CheckSizes(const PackInput& input, const JarLayout& jar, std::int64_t setti
 }
 
 }  // namespace
-
-bool IsWindowsImage(const Bytes& image) {
-  return image.size() >= 2 && image[0] == 'M' && image[1] == 'Z';
-}
 
 bool BuildPackedHead(const PackInput& input, const JarLayout& jar, Bytes* out, PackError* error) {
   using Input = PackError::Input;
@@ -74,7 +71,7 @@ bool BuildPackedHead(const PackInput& input, const JarLayout& jar, Bytes* out, P
     *error = {Input::kJar, "no zip end-of-central-directory record found"};
     return false;
   }
-  const bool windows = IsWindowsImage(input.image);
+  const bool windows = PayloadVariantOf(input.image) == payload_layout::Variant::kWindows;
   if (windows && !input.splash.empty()) {
     *error = {Input::kSplash,
               "a Windows launcher carries its splash image as resource RT_RCDATA 100, linked "

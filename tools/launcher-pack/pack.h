@@ -24,10 +24,6 @@ struct PackError {
   std::string what;
 };
 
-// A Windows launcher image (it starts with the "MZ" of an executable); its payload begins at
-// the settings text, since its splash image travels as a resource.
-bool IsWindowsImage(const Bytes& image);
-
 // Assembles the packed file up to the jar, for a jar of the given layout (input.jar is not
 // used). Refuses a packed file, jar included, of more than kMaxPackedSize bytes.
 bool BuildPackedHead(const PackInput& input, const JarLayout& jar, Bytes* out, PackError* error);

@@ -5,6 +5,11 @@
 
 namespace launcher_pack {
 
+payload_layout::Variant PayloadVariantOf(const Bytes& image) {
+  const bool windows = image.size() >= 2 && image[0] == 'M' && image[1] == 'Z';
+  return windows ? payload_layout::Variant::kWindows : payload_layout::Variant::kLinux;
+}
+
 void AppendLe32(Bytes& out, std::int32_t value) {
   const auto v = static_cast<std::uint32_t>(value);
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
@@ -165,7 +170,9 @@ bool DecodeSettingsText(const Bytes& raw, std::string* utf8, std::string* error)
   } else if (raw.size() >= 2 && raw[0] == 0xFE && raw[1] == 0xFF) {
     ok = DecodeUtf16(raw, true, utf8, error);
   } else {
-    const std::size_t start = raw.size() >= 3 && std::memcmp(raw.data(), kUtf8Bom, 3) == 0 ? 3 : 0;
+    const std::size_t mark = sizeof kUtf8Bom;
+    const std::size_t start =
+        raw.size() >= mark && std::memcmp(raw.data(), kUtf8Bom, mark) == 0 ? mark : 0;
     if (!CheckUtf8(raw.data(), raw.size(), error)) return false;
     utf8->assign(raw.begin() + start, raw.end());
     ok = true;

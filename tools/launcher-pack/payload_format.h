@@ -8,35 +8,34 @@
 #include <string>
 #include <vector>
 
+#include "settings/payload_layout.h"
+
 namespace launcher_pack {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The launcher image carries this text exactly once, followed by the 8-byte archive size field.
-inline constexpr char kSizeFieldMarker[] = "@@ZIP-SIZE-FIELD";
-inline constexpr std::size_t kSizeFieldMarkerLength = sizeof(kSizeFieldMarker) - 1;
-inline constexpr std::size_t kSizeFieldLength = 8;
+// The layout constants are the launcher's own (settings/payload_layout.h).
+using payload_layout::kEocdLength;
+using payload_layout::kEocdSearchWindow;
+using payload_layout::kEocdSignature;
+using payload_layout::kGapLength;
+using payload_layout::kLengthFieldSize;
+using payload_layout::kMaxPackedSize;
+using payload_layout::kMaxVersionLength;
+using payload_layout::kSizeFieldLength;
+using payload_layout::kSizeFieldMarkerLength;
+using payload_layout::kUtf8Bom;
+using payload_layout::kVersionMarkerLength;
 
-// The launcher image's version record: this text, the version (e.g. "1.0.0") and a NUL.
-inline constexpr char kVersionMarker[] = "@@LAUNCHER-VERSION ";
-inline constexpr std::size_t kVersionMarkerLength = sizeof(kVersionMarker) - 1;
-inline constexpr std::size_t kMaxVersionLength = 64;
+// The marker texts whole. A launcher image holds each only inside its record; these copies
+// belong to the packer.
+inline constexpr auto kSizeFieldMarkerText = payload_layout::SizeFieldMarker();
+inline constexpr const char* kSizeFieldMarker = kSizeFieldMarkerText.text;
+inline constexpr auto kVersionMarkerText = payload_layout::VersionMarker();
+inline constexpr const char* kVersionMarker = kVersionMarkerText.text;
 
-// A zip end-of-central-directory record is 22 bytes plus a comment of at most 64 KiB; the
-// launcher only looks this far back from the end of its file.
-inline constexpr std::size_t kEocdLength = 22;
-inline constexpr std::size_t kEocdSearchWindow = 50 * 1024 + 22;
-inline constexpr std::uint8_t kEocdSignature[] = {'P', 'K', 5, 6};
-
-// Zero bytes between the settings length and the first byte of the archive.
-inline constexpr std::size_t kGapLength = 16;
-
-// Settings text starts with the UTF-8 byte order mark.
-inline constexpr std::uint8_t kUtf8Bom[] = {0xEF, 0xBB, 0xBF};
-
-// A launcher takes its own file size as a signed 32-bit value and finds no payload in a larger
-// file, so this is the largest packed file that works.
-inline constexpr std::int64_t kMaxPackedSize = 0x7FFFFFFF;
+// The payload a launcher image takes: a Windows image starts with the "MZ" of an executable.
+payload_layout::Variant PayloadVariantOf(const Bytes& image);
 
 void AppendLe32(Bytes& out, std::int32_t value);
 std::int32_t ReadLe32(const std::uint8_t* p);

@@ -75,40 +75,87 @@ namespace {
 const size_t kSegmentSize = 4096;
 const int kProjectNumber = 255;
 
-// The start of the segment: the counter, then which executable file it guards, so that another
-// file whose key is the same is never refused because of it.
+// The start of the segment: the counter, then which executable file it guards (device, inode,
+// change time and path), so that another file whose key is the same is never refused because
+// of it, and a segment left by a file that is gone is taken over.
 struct SegmentHeader {
   int counter;
   int claim;  // kUnclaimed, kClaiming while the identity is written, then kClaimed
   unsigned long long device;
   unsigned long long inode;
+  long long changeSeconds;
+  long long changeNanoseconds;
+  char path[4000];
 };
+static_assert(sizeof(SegmentHeader) <= kSegmentSize, "the header fits the segment");
 const int kUnclaimed = 0;
 const int kClaiming = 1;
 const int kClaimed = 2;
 
-void WriteIdentity(SegmentHeader* header, const struct stat& file) {
-  __atomic_store_n(&header->claim, kClaiming, __ATOMIC_SEQ_CST);
-  header->device = static_cast<unsigned long long>(file.st_dev);
-  header->inode = static_cast<unsigned long long>(file.st_ino);
-  __atomic_store_n(&header->claim, kClaimed, __ATOMIC_SEQ_CST);
+// The identity of the file at path, as the segment records it.
+struct FileIdentity {
+  struct stat status;
+  const char* path;
+};
+
+void WriteIdentity(SegmentHeader* header, const FileIdentity& file) {
+  header->device = static_cast<unsigned long long>(file.status.st_dev);
+  header->inode = static_cast<unsigned long long>(file.status.st_ino);
+  header->changeSeconds = static_cast<long long>(file.status.st_ctim.tv_sec);
+  header->changeNanoseconds = static_cast<long long>(file.status.st_ctim.tv_nsec);
+  size_t n = strnlen(file.path, sizeof(header->path) - 1);
+  memcpy(header->path, file.path, n);
+  header->path[n] = '\0';
 }
 
-// True when the segment guards file: claims an unclaimed segment, or waits a moment for the
-// start that is claiming it and compares.
-bool GuardsFile(SegmentHeader* header, const struct stat& file) {
-  int expected = kUnclaimed;
-  if (__atomic_compare_exchange_n(&header->claim, &expected, kClaiming, false, __ATOMIC_SEQ_CST,
-                                  __ATOMIC_SEQ_CST)) {
-    WriteIdentity(header, file);
-    return true;
-  }
+bool SameIdentity(const SegmentHeader* header, const struct stat& file) {
+  return header->device == static_cast<unsigned long long>(file.st_dev) &&
+         header->inode == static_cast<unsigned long long>(file.st_ino) &&
+         header->changeSeconds == static_cast<long long>(file.st_ctim.tv_sec) &&
+         header->changeNanoseconds == static_cast<long long>(file.st_ctim.tv_nsec);
+}
+
+// Whether the file the segment records still exists as recorded: then its key collides with
+// ours and its guard is not ours to take.
+bool RecordedFileExists(const SegmentHeader* header) {
+  char path[sizeof(header->path)];
+  memcpy(path, header->path, sizeof(path));
+  path[sizeof(path) - 1] = '\0';
+  struct stat status;
+  return path[0] != '\0' && stat(path, &status) == 0 && SameIdentity(header, status);
+}
+
+// Waits a moment for a start that is writing the identity; false when it never finishes.
+bool WaitForClaim(SegmentHeader* header) {
   for (int wait = 0; __atomic_load_n(&header->claim, __ATOMIC_SEQ_CST) != kClaimed; ++wait) {
     if (wait == 1000) return false;
     usleep(1000);
   }
-  return header->device == static_cast<unsigned long long>(file.st_dev) &&
-         header->inode == static_cast<unsigned long long>(file.st_ino);
+  return true;
+}
+
+// Claims the segment under the claim word: writes the identity and, when resetCounter, clears
+// the count of a file that is gone, before any start of this file can count itself.
+bool Claim(SegmentHeader* header, int from, const FileIdentity& file, bool resetCounter) {
+  if (!__atomic_compare_exchange_n(&header->claim, &from, kClaiming, false, __ATOMIC_SEQ_CST,
+                                   __ATOMIC_SEQ_CST)) {
+    return false;
+  }
+  WriteIdentity(header, file);
+  if (resetCounter) __atomic_store_n(&header->counter, 0, __ATOMIC_SEQ_CST);
+  __atomic_store_n(&header->claim, kClaimed, __ATOMIC_SEQ_CST);
+  return true;
+}
+
+// True when the segment guards file: claims an unclaimed segment or one left by a file that is
+// gone; false for the guard of another existing file whose key is the same.
+bool GuardsFile(SegmentHeader* header, const FileIdentity& file) {
+  if (Claim(header, kUnclaimed, file, false)) return true;
+  if (!WaitForClaim(header)) return false;
+  if (SameIdentity(header, file.status)) return true;
+  if (RecordedFileExists(header)) return false;
+  if (Claim(header, kClaimed, file, true)) return true;
+  return WaitForClaim(header) && SameIdentity(header, file.status);
 }
 
 // A segment that nobody else has attached may hold the count of processes that died, or the
@@ -116,7 +163,7 @@ bool GuardsFile(SegmentHeader* header, const struct stat& file) {
 // while it runs. The count is taken before the attach count and cleared only if it is still
 // the same, so a start that attached in between and has counted itself already is never
 // wiped out.
-void ClearWhenAlone(int id, SegmentHeader* header, const struct stat& file) {
+void ClearWhenAlone(int id, SegmentHeader* header, const FileIdentity& file) {
   int seen = __atomic_load_n(&header->counter, __ATOMIC_SEQ_CST);
   struct shmid_ds status;
   if (shmctl(id, IPC_STAT, &status) != 0 || status.shm_nattch != 1) return;
@@ -124,7 +171,8 @@ void ClearWhenAlone(int id, SegmentHeader* header, const struct stat& file) {
     __atomic_compare_exchange_n(&header->counter, &seen, 0, false, __ATOMIC_SEQ_CST,
                                 __ATOMIC_SEQ_CST);
   }
-  WriteIdentity(header, file);
+  // Alone, this start also takes over a claim that a start which died left half-written.
+  Claim(header, __atomic_load_n(&header->claim, __ATOMIC_SEQ_CST), file, false);
 }
 
 // Only a segment that the running user made, and that no other user may write, is trusted.
@@ -143,8 +191,8 @@ unsigned int InstanceKey(const char* path) {
 }
 
 InstanceSegment* AttachInstanceSegment(unsigned int key, const char* path, const char** why) {
-  struct stat file;
-  if (key == static_cast<unsigned int>(-1) || stat(path, &file) != 0) {
+  FileIdentity file = {{}, path};
+  if (key == static_cast<unsigned int>(-1) || stat(path, &file.status) != 0) {
     *why = "the executable file has no key";
     return nullptr;
   }
