@@ -74,11 +74,13 @@ TEST(PackBuild, WindowsImagePayloadStartsAtTheSettingsText) {
   Append(expected, Bytes{0, 19, 0, 0, 0});
   expected.resize(expected.size() + 16, 0);
   EXPECT_EQ(payload, expected);
-  // Its splash image is a resource of the executable, never part of the payload.
+  // Its splash image is a resource of the executable, never part of the payload; an image
+  // that only starts like an executable has no resources to add it to.
   Bytes ignored;
   PackError error;
   EXPECT_FALSE(BuildPackedImage({image, jar, {}, Bytes(10, 1)}, &ignored, &error));
-  EXPECT_EQ(error.input, PackError::Input::kSplash);
+  EXPECT_EQ(error.input, PackError::Input::kImage);
+  EXPECT_NE(error.what.find("not a PE image"), std::string::npos) << error.what;
 }
 
 TEST(PackBuild, RejectsBadImagesAndJars) {

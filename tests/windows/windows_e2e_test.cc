@@ -287,4 +287,40 @@ TEST_F(WindowsLauncherTest, SplashImageComesFromTheExecutablesResource) {
   EXPECT_TRUE(LogLines("splash").empty());
 }
 
+// launcher-pack's icon, version information, manifest and splash resource change nothing of how
+// the application runs: the same status, output and arguments as a plain image, and the splash
+// image read from the new resource.
+TEST_F(WindowsLauncherTest, ExecutableWithPackedResourcesRunsAsBefore) {
+  const std::string packed = WindowsPath(PACKED_RESOURCES_EXE);
+  if (GetFileAttributesA(packed.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << packed << " was not packed (no launcher-pack of the default build)";
+  }
+  const std::string app = dir_ + "\\app\\";
+  CreateDirectoryA((app + "rt").c_str(), nullptr);
+  CreateDirectoryA((app + "rt\\bin").c_str(), nullptr);
+  CreateDirectoryA((app + "rt\\bin\\server").c_str(), nullptr);
+  CopyFileA(WindowsPath(TESTJVM_DLL).c_str(), (app + "rt\\bin\\server\\jvm.dll").c_str(), FALSE);
+  CopyFileA(WindowsPath(TESTSPLASH_DLL).c_str(), (app + "rt\\bin\\splashscreen.dll").c_str(),
+            FALSE);
+  ASSERT_TRUE(CopyFileA(packed.c_str(), (app + "resources.exe").c_str(), FALSE));
+  const std::string plain = PackApp({"jvmdll rt\\bin\\server\\jvm.dll"}, "plain.exe");
+  const std::string dump = dir_ + "\\dump.bin";
+  const Env env = {
+      {"TESTJVM_PRINT", "from main"}, {"TESTJVM_EXIT", "5"}, {"TESTSPLASH_DUMP", dump}};
+
+  const Result expected = Start(plain, "one \"two words\"", env);
+  const std::vector<std::string> expected_args = LogLines("arg[");
+  EXPECT_TRUE(LogLines("splash").empty());
+  DeleteFileA(log_.c_str());
+  const Result r = Start(app + "resources.exe", "one \"two words\"", env);
+  EXPECT_EQ(r.status, 5u) << r.err;
+  EXPECT_EQ(r.status, expected.status);
+  EXPECT_EQ(r.out, expected.out);
+  EXPECT_EQ(r.err, expected.err);
+  EXPECT_EQ(LogLines("arg["), expected_args);
+  EXPECT_EQ(expected_args.size(), 2u);
+  EXPECT_EQ(LogLines("splash init").size(), 1u);
+  EXPECT_EQ(ReadAll(dump), ReadAll(WindowsPath(SPLASH_BIN)));
+}
+
 }  // namespace

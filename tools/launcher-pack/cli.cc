@@ -9,6 +9,7 @@
 #include "inspect.h"
 #include "pack.h"
 #include "targets.h"
+#include "windows_resources.h"
 
 namespace launcher_pack {
 
@@ -17,7 +18,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: launcher-pack [--target TARGET | --launcher IMAGE] --jar APP.jar\n"
     "                     [--settings FILE] [--set 'key value']... [--splash IMAGEFILE]\n"
-    "                     [--strict] -o OUTPUT\n"
+    "                     [--icon ICOFILE] [--version-info KEY=VALUE]... [--strict]\n"
+    "                     -o OUTPUT\n"
     "       launcher-pack --inspect FILE\n"
     "       launcher-pack --list-targets\n"
     "       launcher-pack --version\n"
@@ -35,10 +37,17 @@ constexpr char kUsage[] =
     "                     become settings lines\n"
     "  --settings FILE    settings lines (UTF-8, or UTF-16 with a byte order mark)\n"
     "  --set 'key value'  extra settings line after those of --settings; repeatable\n"
-    "  --splash FILE      image shown while the application starts\n"
+    "  --splash FILE      image shown while the application starts (for Windows, written\n"
+    "                     as resource RT_RCDATA 100)\n"
+    "  --icon FILE        Windows: the executable's icon, every size of the .ico file\n"
+    "  --version-info KEY=VALUE\n"
+    "                     Windows: a version information field; repeatable; KEY is\n"
+    "                     product-name, product-version, file-version, company,\n"
+    "                     description, copyright, original-filename or internal-name\n"
     "  --strict           treat the settings warnings as errors\n"
     "  -o, --output FILE  packed executable to write (mode 0755)\n"
-    "  --inspect FILE     print the sizes and positions a launcher reads from FILE\n"
+    "  --inspect FILE     print the sizes and positions a launcher reads from FILE, and\n"
+    "                     the resources of a Windows executable\n"
     "  --list-targets     print where the image of each target was found\n"
     "  --version          print the version of launcher-pack and of each image found\n"
     "  -h, --help         print this help\n"
@@ -89,9 +98,9 @@ Arguments Parse(int argc, const char* const* argv) {
       value = name.substr(eq + 1);
       name.resize(eq);
     }
-    static const std::vector<std::string> kKnown = {"--launcher", "--jar",     "--settings",
-                                                    "--set",      "--splash",  "-o",
-                                                    "--output",   "--inspect", "--target"};
+    static const std::vector<std::string> kKnown = {
+        "--launcher", "--jar",     "--settings", "--set",  "--splash",      "-o",
+        "--output",   "--inspect", "--target",   "--icon", "--version-info"};
     bool known = false;
     for (const std::string& k : kKnown) known = known || k == name;
     if (!known) {
@@ -116,6 +125,11 @@ Arguments Parse(int argc, const char* const* argv) {
       SetOnce(name, &args.inspect, *value);
     } else if (name == "--target") {
       SetOnce(name, &args.target, *value);
+    } else if (name == "--icon") {
+      SetOnce(name, &args.pack.icon_path, *value);
+    } else if (name == "--version-info") {
+      std::string error;
+      if (!AddVersionInfoField(*value, &args.pack.version_info, &error)) throw UsageError{error};
     } else {
       // Each --set value becomes exactly one settings line.
       if (value->find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
@@ -125,8 +139,9 @@ Arguments Parse(int argc, const char* const* argv) {
     }
   }
   const bool any_pack = args.launcher_set || args.jar_set || args.output_set ||
-                        args.pack.settings_path || args.pack.splash_path ||
-                        !args.pack.set_lines.empty() || args.target || args.pack.strict;
+                        args.pack.settings_path || args.pack.splash_path || args.pack.icon_path ||
+                        !args.pack.version_info.empty() || !args.pack.set_lines.empty() ||
+                        args.target || args.pack.strict;
   const std::pair<const char*, bool> modes[] = {{"--inspect", args.inspect.has_value()},
                                                 {"--list-targets", args.list_targets},
                                                 {"--version", args.version}};

@@ -4,11 +4,30 @@
 #include <cstring>
 #include <string>
 
+#include "windows_resources.h"
+
 namespace launcher_pack {
 
 namespace {
 
 constexpr const char* kDoesNotFit = " (does not fit the file)";
+
+// The resources of the Windows image in the size bytes at data, one line each. They are not
+// part of what the launcher locates from the end of its file, so a problem with them is
+// reported but leaves the status alone.
+void PrintResources(const std::uint8_t* data, std::size_t size, std::ostream& out) {
+  std::vector<Resource> resources;
+  std::string error;
+  if (!ListResources(data, size, &resources, &error)) {
+    out << "resources: cannot be read: " << error << "\n";
+    return;
+  }
+  out << "resources: " << resources.size() << "\n";
+  for (const Resource& r : resources) {
+    out << "  " << DescribeResourceType(r.type) << " " << DescribeResourceName(r.name)
+        << " language " << r.language << ": " << r.data.size() << " bytes\n";
+  }
+}
 
 }  // namespace
 
@@ -56,6 +75,7 @@ int InspectPackedFile(const Bytes& file, std::ostream& out) {
   std::int64_t image_end = settings_pos;  // the payload's first byte
   if (windows) {
     out << "payload: Windows executable; the splash image is resource RT_RCDATA 100\n";
+    PrintResources(file.data(), static_cast<std::size_t>(settings_pos), out);
   } else {
     const std::int64_t c = int32_at(settings_pos - kLengthFieldSize);
     const std::int64_t reserved_pos = settings_pos - kLengthFieldSize - c;

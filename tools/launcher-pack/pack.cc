@@ -1,5 +1,6 @@
 #include "pack.h"
 
+#include <filesystem>
 #include <limits>
 
 #include "checks.h"
@@ -34,8 +35,8 @@ bool FindSizeField(const Bytes& image, std::size_t* field, std::string* what) {
 }
 
 // Checks each block and the whole file against the signed 32-bit sizes the launcher reads.
-bool CheckSizes(const PackInput& input, const JarLayout& jar, std::int64_t settings_size,
-                PackError* error) {
+bool CheckSizes(const PackInput& input, std::int64_t image_size, const JarLayout& jar,
+                std::int64_t settings_size, PackError* error) {
   using Input = PackError::Input;
   const auto splash_size = static_cast<std::int64_t>(input.splash.size());
   if (*jar.archive_size > kMaxBlock) {
@@ -46,7 +47,7 @@ bool CheckSizes(const PackInput& input, const JarLayout& jar, std::int64_t setti
     *error = {Input::kSettings, TooLarge(settings_size)};
   } else {
     // launcher-pack writes no reserved block.
-    const std::int64_t total = static_cast<std::int64_t>(input.image.size()) +
+    const std::int64_t total = image_size +
                                payload_layout::PayloadHeadLength(PayloadVariantOf(input.image),
                                                                  splash_size, 0, settings_size) +
                                jar.length;
@@ -60,7 +61,12 @@ bool CheckSizes(const PackInput& input, const JarLayout& jar, std::int64_t setti
 
 }  // namespace
 
-bool BuildPackedHead(const PackInput& input, const JarLayout& jar, Bytes* out, PackError* error) {
+bool IsWindowsImage(const Bytes& image) {
+  return PayloadVariantOf(image) == payload_layout::Variant::kWindows;
+}
+
+bool BuildPackedHead(const PackInput& input, const JarLayout& jar, Bytes* out, PackError* error,
+                     std::vector<std::string>* warnings) {
   using Input = PackError::Input;
   std::size_t field = 0;
   if (!FindSizeField(input.image, &field, &error->what)) {
@@ -71,19 +77,37 @@ bool BuildPackedHead(const PackInput& input, const JarLayout& jar, Bytes* out, P
     *error = {Input::kJar, "no zip end-of-central-directory record found"};
     return false;
   }
-  const bool windows = PayloadVariantOf(input.image) == payload_layout::Variant::kWindows;
-  if (windows && !input.splash.empty()) {
-    *error = {Input::kSplash,
-              "a Windows launcher carries its splash image as resource RT_RCDATA 100, linked "
-              "when the launcher is built (see docs/windows.md)"};
+  const bool windows = IsWindowsImage(input.image);
+  if (input.windows && !windows) {
+    *error = {Input::kImage, "not a Windows image; --icon and --version-info are for Windows"};
     return false;
   }
-  const Bytes settings = EncodeSettingsBlock(input.settings_lines);
-  if (!CheckSizes(input, jar, static_cast<std::int64_t>(settings.size()), error)) return false;
-
   *out = input.image;
   // The launcher reads the size field's low 32 bits as a signed value.
   WriteLe64(out->data() + field, static_cast<std::uint64_t>(*jar.archive_size));
+  // The resources go into a section after the image's own; no byte of the existing sections
+  // moves, so the size field stays where the launcher's code finds it.
+  if (windows && (input.windows || !input.splash.empty())) {
+    std::vector<Resource> resources;
+    if (!PackedResources(input.windows.value_or(WindowsResources{}), input.splash, &resources,
+                         &error->what)) {
+      error->input = Input::kIcon;
+      return false;
+    }
+    Bytes with_resources;
+    std::vector<std::string> ignored;
+    if (!ReplaceResources(*out, resources, &with_resources, warnings ? warnings : &ignored,
+                          &error->what)) {
+      error->input = Input::kImage;
+      return false;
+    }
+    *out = std::move(with_resources);
+  }
+  const Bytes settings = EncodeSettingsBlock(input.settings_lines);
+  if (!CheckSizes(input, static_cast<std::int64_t>(out->size()), jar,
+                  static_cast<std::int64_t>(settings.size()), error)) {
+    return false;
+  }
   if (!windows) {
     out->insert(out->end(), input.splash.begin(), input.splash.end());
     AppendLe32(*out, static_cast<std::int32_t>(input.splash.size()));
@@ -151,6 +175,14 @@ bool ReadInputs(const PackOptions& options, PackInput* input, InputFile* jar, Ja
   if (options.splash_path && !ReadFile(*options.splash_path, &input->splash, &reason)) {
     return cannot_read("splash image", *options.splash_path);
   }
+  // A Windows image always gets version information and a manifest.
+  if (IsWindowsImage(input->image) || options.icon_path || !options.version_info.empty()) {
+    input->windows = WindowsResources{
+        {}, options.version_info, std::filesystem::path(options.output_path).filename().string()};
+    if (options.icon_path && !ReadFile(*options.icon_path, &input->windows->icon, &reason)) {
+      return cannot_read("icon", *options.icon_path);
+    }
+  }
   return ReadSettingsLines(options, &input->settings_lines, error);
 }
 
@@ -164,6 +196,8 @@ std::string Describe(const PackError& error, const PackOptions& options) {
       return "splash image '" + options.splash_path.value_or("") + "': " + error.what;
     case PackError::Input::kSettings:
       return "settings: " + error.what;
+    case PackError::Input::kIcon:
+      return "icon '" + options.icon_path.value_or("") + "': " + error.what;
     case PackError::Input::kOutput:
       break;
   }
@@ -215,7 +249,7 @@ bool PackFiles(const PackOptions& options, std::string* error, std::vector<std::
 
   Bytes head;
   PackError pack_error;
-  if (!BuildPackedHead(input, layout, &head, &pack_error)) {
+  if (!BuildPackedHead(input, layout, &head, &pack_error, warnings ? warnings : &found)) {
     *error = Describe(pack_error, options);
     return false;
   }

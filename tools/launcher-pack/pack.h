@@ -9,6 +9,7 @@
 
 #include "jar_layout.h"
 #include "payload_format.h"
+#include "windows_resources.h"
 
 namespace launcher_pack {
 
@@ -17,16 +18,26 @@ struct PackInput {
   Bytes jar;
   std::vector<std::string> settings_lines;
   Bytes splash;  // empty when there is no splash image
+  // What a Windows image gets in its resources (together with the splash image); when absent,
+  // its resources stay as they are unless there is a splash image.
+  std::optional<WindowsResources> windows = std::nullopt;
 };
 
 struct PackError {
-  enum class Input { kImage, kJar, kSplash, kSettings, kOutput } input;
+  enum class Input { kImage, kJar, kSplash, kSettings, kOutput, kIcon } input;
   std::string what;
 };
 
+// A Windows launcher image (it starts with the "MZ" of an executable); its payload begins at
+// the settings text, since its splash image travels as resource RT_RCDATA 100, written into
+// the image together with the version information, the manifest and the icon.
+bool IsWindowsImage(const Bytes& image);
+
 // Assembles the packed file up to the jar, for a jar of the given layout (input.jar is not
-// used). Refuses a packed file, jar included, of more than kMaxPackedSize bytes.
-bool BuildPackedHead(const PackInput& input, const JarLayout& jar, Bytes* out, PackError* error);
+// used). Refuses a packed file, jar included, of more than kMaxPackedSize bytes. A warning about
+// the image (a dropped signature) goes to *warnings when given.
+bool BuildPackedHead(const PackInput& input, const JarLayout& jar, Bytes* out, PackError* error,
+                     std::vector<std::string>* warnings = nullptr);
 
 // Assembles the packed file in memory.
 bool BuildPackedImage(const PackInput& input, Bytes* out, PackError* error);
@@ -37,6 +48,8 @@ struct PackOptions {
   std::optional<std::string> settings_path;
   std::vector<std::string> set_lines;  // appended after the settings file's lines
   std::optional<std::string> splash_path;
+  std::optional<std::string> icon_path;  // Windows images only
+  VersionInfo version_info;              // Windows images only
   std::string output_path;
   bool strict = false;  // turns the settings warnings into errors
 };
