@@ -176,18 +176,6 @@ RunResult Process::Wait(int timeoutMs) {
   return result;
 }
 
-TempDir::TempDir() {
-  char pattern[] = "/tmp/launcher-e2e-XXXXXX";
-  char* made = mkdtemp(pattern);
-  if (!made) throw std::runtime_error("mkdtemp failed");
-  path_ = made;
-}
-
-TempDir::~TempDir() {
-  std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
-  if (system(command.c_str()) != 0) perror("rm");
-}
-
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "../support/temp_dir.h"
+
 namespace e2e {
 
 struct RunResult {
@@ -51,16 +53,7 @@ class Process {
   bool waited_ = false;
 };
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = test_support::TempDir;
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);

@@ -24,7 +24,7 @@ class PackCliTest : public ::testing::Test {
     WriteBytes(dir_ / "app.jar", MakeZip({{"hello/Hello.class", "code"}}, "remark"));
     WriteBytes(dir_ / "app.settings", std::string("mainclass hello.Hello\n"));
   }
-  std::string P(const std::string& name) const { return (dir_ / name).string(); }
+  std::string P(const std::string& name) const { return dir_ / name; }
   std::vector<std::string> PackArgs() const {
     return {"--launcher", P("launcher"), "--jar", P("app.jar"), "-o", P("out")};
   }

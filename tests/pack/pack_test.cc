@@ -177,9 +177,9 @@ class PackFilesTest : public ::testing::Test {
   void SetUp() override {
     WriteBytes(dir_ / "launcher", MakeImage());
     WriteBytes(dir_ / "app.jar", MakeZip({{"Main.class", "code"}}));
-    options_.launcher_path = (dir_ / "launcher").string();
-    options_.jar_path = (dir_ / "app.jar").string();
-    options_.output_path = (dir_ / "app").string();
+    options_.launcher_path = dir_ / "launcher";
+    options_.jar_path = dir_ / "app.jar";
+    options_.output_path = dir_ / "app";
   }
 
   // The settings block of the packed output, from the byte order mark through the NUL.
@@ -198,7 +198,7 @@ class PackFilesTest : public ::testing::Test {
 
 TEST_F(PackFilesTest, NormalisesLineEndsAndAppendsSetLines) {
   WriteBytes(dir_ / "s", std::string("a\r\nb\nc\rd\n\re"));
-  options_.settings_path = (dir_ / "s").string();
+  options_.settings_path = dir_ / "s";
   options_.set_lines = {"k v", "argv \"two words\""};
   const std::string expected =
       "\xEF\xBB\xBF"
@@ -221,7 +221,7 @@ TEST_F(PackFilesTest, Utf16SettingsBecomeUtf8) {
   const Bytes be{0xFE, 0xFF, 0, 'k', 0, ' ', 0, 0xE9, 0xD8, 0x3D, 0xDE, 0, 0, '\n', 0, 'x'};
   for (const Bytes& raw : {le, be}) {
     WriteBytes(dir_ / "s", raw);
-    options_.settings_path = (dir_ / "s").string();
+    options_.settings_path = dir_ / "s";
     EXPECT_EQ(PackedSettings(), expected);
   }
 }
@@ -248,7 +248,7 @@ TEST_F(PackFilesTest, LargeJarIsCopiedWholeAndAllItsEntriesAreSeen) {
 
 TEST_F(PackFilesTest, FailureLeavesExistingOutputUntouched) {
   WriteBytes(options_.output_path, std::string("old"));
-  options_.splash_path = (dir_ / "missing.png").string();
+  options_.splash_path = dir_ / "missing.png";
   std::string error;
   EXPECT_FALSE(PackFiles(options_, &error));
   EXPECT_EQ(error,
@@ -297,12 +297,12 @@ TEST_F(PackFilesTest, PackingTwiceGivesTheSameBytes) {
   WriteBytes(options_.jar_path,
              MakeZip({{"META-INF/MANIFEST.MF", kManifest}, {"app/Main.class", "x"}}, "c", true));
   WriteBytes(dir_ / "splash.png", Bytes(300, 7));
-  options_.splash_path = (dir_ / "splash.png").string();
+  options_.splash_path = dir_ / "splash.png";
   options_.set_lines = {"option -Xmx64m", "argv a"};
   std::string error;
   ASSERT_TRUE(PackFiles(options_, &error)) << error;
   const Bytes first = ReadBytes(options_.output_path);
-  options_.output_path = (dir_ / "again").string();
+  options_.output_path = dir_ / "again";
   ASSERT_TRUE(PackFiles(options_, &error)) << error;
   EXPECT_EQ(ReadBytes(options_.output_path), first);
 }

@@ -289,19 +289,18 @@ TEST(PackWindowsImage, InspectAndWrestoolReadTheResources) {
     GTEST_SKIP() << "no Windows image at " << LAUNCHER_WINDOWS_IMAGE << " (build windows)";
   }
   testing::TempDir dir;
-  const std::string exe = (dir / "demo.exe").string(), ico = (dir / "app.ico").string();
+  const std::string exe = dir / "demo.exe", ico = dir / "app.ico";
   testing::WriteBytes(dir / "app.jar", testing::MakeZip({{"a/B.class", "x"}}));
   testing::WriteBytes(ico, MakeIco());
   testing::WriteBytes(dir / "splash.png", std::string("splash image bytes"));
-  const std::vector<std::string> args = {"--jar", (dir / "app.jar").string(), "--icon", ico, "-o",
-                                         exe};
+  const std::vector<std::string> args = {"--jar", dir / "app.jar", "--icon", ico, "-o", exe};
   auto with = [&](std::vector<std::string> front) {
     front.insert(front.end(), args.begin(), args.end());
     return testing::RunTool(front);
   };
   const auto packed =
       with({"--launcher", LAUNCHER_WINDOWS_IMAGE, "--set", "mainclass a.B", "--splash",
-            (dir / "splash.png").string(), "--version-info", "product-name=Demo App"});
+            dir / "splash.png", "--version-info", "product-name=Demo App"});
   ASSERT_EQ(packed.status, 0) << packed.err;
   const auto shown = testing::RunTool({"--inspect", exe});
   EXPECT_EQ(shown.status, 0) << shown.out;
@@ -311,8 +310,7 @@ TEST(PackWindowsImage, InspectAndWrestoolReadTheResources) {
     EXPECT_NE(shown.out.find(line), std::string::npos) << line << "\n" << shown.out;
   }
   testing::WriteBytes(dir / "linux", testing::MakeImage());  // only Windows images take an icon
-  EXPECT_NE(with({"--launcher", (dir / "linux").string()}).err.find("not a Windows image"),
-            std::string::npos);
+  EXPECT_NE(with({"--launcher", dir / "linux"}).err.find("not a Windows image"), std::string::npos);
 
   if (Output("command -v wrestool").empty()) GTEST_SKIP() << "no wrestool (package icoutils)";
   const std::string listing = Output("wrestool -l " + exe);

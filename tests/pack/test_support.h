@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "../support/temp_dir.h"
 #include "payload_format.h"
 
 namespace launcher_pack::testing {
@@ -136,21 +137,7 @@ inline std::string ReadText(const std::filesystem::path& path) {
 }
 
 // A fresh directory removed with its contents when the object goes away.
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "pack-test-XXXXXX").string();
-    path_ = ::mkdtemp(tmpl.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using TempDir = test_support::TempDir;
 
 struct ToolResult {
   int status = -1;
@@ -184,7 +171,7 @@ inline pid_t StartTool(const std::vector<std::string>& args, const std::string& 
 inline ToolResult RunTool(const std::vector<std::string>& args,
                           const std::string& program = LAUNCHER_PACK_BINARY) {
   TempDir capture;
-  const std::string out_path = (capture / "out").string(), err_path = (capture / "err").string();
+  const std::string out_path = capture / "out", err_path = capture / "err";
   const pid_t pid = StartTool(args, out_path, err_path, program);
   ToolResult result;
   int wstatus = 0;

@@ -3,7 +3,6 @@
 // for packed executables (launcher image + payload).
 #pragma once
 
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/temp_dir.h"
 #include "core/buffer.h"
 #include "platform/platform.h"
 #include "settings/payload.h"
@@ -36,22 +36,10 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
   fclose(f);
 }
 
-// A directory below /tmp that is removed with everything in it when the object goes.
-class TempDir {
+// A temporary directory that can also make files and directories inside it.
+class TempDir : public test_support::TempDir {
  public:
-  TempDir() {
-    char pattern[] = "/tmp/launcher_unit_XXXXXX";
-    if (!mkdtemp(pattern)) abort();
-    path_ = pattern;
-  }
-  ~TempDir() { nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  // The directory with a trailing '/', as appHome and workDir hold it.
-  std::string Slash() const { return path_ + "/"; }
-  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+  TempDir() : test_support::TempDir("launcher_unit_") {}
   std::string File(const std::string& relative, const std::string& bytes = "") const {
     std::string full = *this / relative;
     WriteBytes(full, bytes);
@@ -62,12 +50,6 @@ class TempDir {
     MakeDirs(full);
     return full;
   }
-
- private:
-  static int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-    return remove(path);
-  }
-  std::string path_;
 };
 
 // Sets (or, with null, unsets) an environment variable and restores it afterwards.
