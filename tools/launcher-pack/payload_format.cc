@@ -80,8 +80,6 @@ std::optional<std::size_t> FindEocd(const std::uint8_t* data, std::size_t size) 
   return std::nullopt;
 }
 
-namespace {
-
 void AppendUtf8(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -99,6 +97,8 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
 }
+
+namespace {
 
 // Returns the length of the well-formed UTF-8 sequence at p, or 0 if it is malformed.
 std::size_t Utf8SequenceLength(const std::uint8_t* p, std::size_t avail) {

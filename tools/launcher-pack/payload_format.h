@@ -73,4 +73,7 @@ std::vector<std::string> SplitLines(const std::string& text);
 // The settings block as the launcher reads it: byte order mark, each line ended by CR LF, NUL.
 Bytes EncodeSettingsBlock(const std::vector<std::string>& lines);
 
+// Appends the UTF-8 form of code point cp.
+void AppendUtf8(std::string& out, std::uint32_t cp);
+
 }  // namespace launcher_pack
