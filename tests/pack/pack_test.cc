@@ -178,6 +178,8 @@ class PackFilesTest : public ::testing::Test {
     options_.launcher_path = (dir_ / "launcher").string();
     options_.jar_path = (dir_ / "app.jar").string();
     options_.output_path = (dir_ / "app").string();
+    // The tests below look at other settings; DefaultSettingsTurnOnClassDataSharing at this one.
+    options_.default_cds = false;
   }
 
   // The settings block of the packed output, from the byte order mark through the NUL.
@@ -222,6 +224,25 @@ TEST_F(PackFilesTest, Utf16SettingsBecomeUtf8) {
     options_.settings_path = (dir_ / "s").string();
     EXPECT_EQ(PackedSettings(), expected);
   }
+}
+
+TEST_F(PackFilesTest, DefaultSettingsTurnOnClassDataSharing) {
+  auto settings_of = [&](std::vector<std::string> lines) {
+    options_.set_lines = std::move(lines);
+    const Bytes packed = PackedSettings();
+    return std::string(packed.begin() + 3, packed.end() - 1);  // without mark and NUL
+  };
+  options_.default_cds = true;
+  EXPECT_EQ(settings_of({"mainclass Main"}), "mainclass Main\r\ncds auto\r\n");
+  // A cds line of any value, in any letter case, is kept as the only one.
+  EXPECT_EQ(settings_of({"CDS = off"}), "CDS = off\r\n");
+  EXPECT_EQ(settings_of({"cds"}), "cds\r\n");
+  // A Windows image, which has no cache directory for the archives, gets no line.
+  Bytes windows = MakeImage();
+  windows[0] = 'M';
+  windows[1] = 'Z';
+  WriteBytes(options_.launcher_path, windows);
+  EXPECT_EQ(settings_of({"mainclass Main"}), "mainclass Main\r\n");
 }
 
 // A jar larger than the copy chunk, whose central directory spans several read windows.

@@ -17,7 +17,7 @@ namespace {
 constexpr char kUsage[] =
     "usage: launcher-pack [--target TARGET | --launcher IMAGE] --jar APP.jar\n"
     "                     [--settings FILE] [--set 'key value']... [--splash IMAGEFILE]\n"
-    "                     [--strict] -o OUTPUT\n"
+    "                     [--strict] [--no-cds] -o OUTPUT\n"
     "       launcher-pack --inspect FILE\n"
     "       launcher-pack --list-targets\n"
     "       launcher-pack --version\n"
@@ -37,6 +37,7 @@ constexpr char kUsage[] =
     "  --set 'key value'  extra settings line after those of --settings; repeatable\n"
     "  --splash FILE      image shown while the application starts\n"
     "  --strict           treat the settings warnings as errors\n"
+    "  --no-cds           do not add 'cds auto' (class-data sharing) to the settings\n"
     "  -o, --output FILE  packed executable to write (mode 0755)\n"
     "  --inspect FILE     print the sizes and positions a launcher reads from FILE\n"
     "  --list-targets     print where the image of each target was found\n"
@@ -83,6 +84,10 @@ Arguments Parse(int argc, const char* const* argv) {
       flag = true;
       continue;
     }
+    if (name == "--no-cds") {
+      args.pack.default_cds = false;
+      continue;
+    }
     std::optional<std::string> value;
     const std::size_t eq = name.find('=');
     if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
@@ -126,7 +131,8 @@ Arguments Parse(int argc, const char* const* argv) {
   }
   const bool any_pack = args.launcher_set || args.jar_set || args.output_set ||
                         args.pack.settings_path || args.pack.splash_path ||
-                        !args.pack.set_lines.empty() || args.target || args.pack.strict;
+                        !args.pack.set_lines.empty() || args.target || args.pack.strict ||
+                        !args.pack.default_cds;
   const std::pair<const char*, bool> modes[] = {{"--inspect", args.inspect.has_value()},
                                                 {"--list-targets", args.list_targets},
                                                 {"--version", args.version}};
