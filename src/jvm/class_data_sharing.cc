@@ -100,7 +100,7 @@ bool FindTakingOption(MyCString& option, const char** where) {
   for (int i = 0; i < psession->GetOptionCount(); ++i) {
     if (TakesOverClassDataSharing(psession->GetOption(i))) {
       option = psession->GetOption(i);
-      *where = "the options";
+      *where = "among the options";
       return true;
     }
   }
@@ -110,7 +110,7 @@ bool FindTakingOption(MyCString& option, const char** where) {
     for (int i = 0; i < words.GetCount(); ++i) {
       if (TakesOverClassDataSharing(words.GetAt(i))) {
         option = words.GetAt(i);
-        *where = name;
+        *where = name;  // traced as "in NAME"
         return true;
       }
     }
@@ -371,7 +371,7 @@ void PrepareClassDataSharing(const char* libraryPath, const MyCString& classPath
   MyCString option;
   const char* where = "";
   if (FindTakingOption(option, &where)) {
-    TRACE("cds: not used: %s holds %s", where, option.CStr());
+    TRACE("cds: not used: %s %s%s", option.CStr(), StartsWith(where, "among") ? "" : "in ", where);
     return;
   }
   RuntimeRelease release;
