@@ -422,15 +422,17 @@ void CheckClassDataSharing() {
 
 void FinishClassDataSharing() {
   Plan& plan = ThePlan();
-  if (plan.mode != kCreate || __atomic_exchange_n(&plan.finished, 1, __ATOMIC_SEQ_CST)) return;
+  if (plan.mode == kOff || __atomic_exchange_n(&plan.finished, 1, __ATOMIC_SEQ_CST)) return;
+  // The log of a start whose JVM was never created is still there.
   MyCString said;
   if (!plan.log.IsEmpty()) {
-    ReadFileHead(plan.log.CStr(), kLogLimit, said);
+    if (plan.mode == kCreate) ReadFileHead(plan.log.CStr(), kLogLimit, said);
     RemoveFile(plan.log.CStr());
   }
+  if (plan.mode != kCreate) return;
   const char* why = nullptr;
   if (!IsCompleteArchive(plan.temporary.CStr(), &why)) {
-    TRACE("cds: no archive created: %s %s%s%s", plan.temporary.CStr(), why,
+    TRACE("cds: no archive created: %s: %s%s%s", plan.temporary.CStr(), why,
           said.IsEmpty() ? "" : "; the JVM said: ", FirstLine(said).CStr());
     RemoveFile(plan.temporary.CStr());
     return;

@@ -20,7 +20,7 @@ void CheckClassDataSharing();
 
 // Exit processing once the JVM has written its archive (after DestroyJavaVM has returned, or
 // from the JVM's exit hook on the System.exit path): the archive gets its final name, or the
-// temporary file goes. Runs once; later calls do nothing.
+// temporary file goes; the log file of the start goes too. Runs once; later calls do nothing.
 void FinishClassDataSharing();
 
 // What the archive of one start depends on: the executable file and the runtime.

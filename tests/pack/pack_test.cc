@@ -227,22 +227,19 @@ TEST_F(PackFilesTest, Utf16SettingsBecomeUtf8) {
 }
 
 TEST_F(PackFilesTest, DefaultSettingsTurnOnClassDataSharing) {
-  auto settings_of = [&](std::vector<std::string> lines) {
-    options_.set_lines = std::move(lines);
-    const Bytes packed = PackedSettings();
-    return std::string(packed.begin() + 3, packed.end() - 1);  // without mark and NUL
-  };
   options_.default_cds = true;
-  EXPECT_EQ(settings_of({"mainclass Main"}), "mainclass Main\r\ncds auto\r\n");
-  // A cds line of any value, in any letter case, is kept as the only one.
-  EXPECT_EQ(settings_of({"CDS = off"}), "CDS = off\r\n");
-  EXPECT_EQ(settings_of({"cds"}), "cds\r\n");
-  // A Windows image, which has no cache directory for the archives, gets no line.
-  Bytes windows = MakeImage();
-  windows[0] = 'M';
-  windows[1] = 'Z';
+  auto packed = [&](const std::string& line) {
+    options_.set_lines = {line};
+    const Bytes bytes = PackedSettings();
+    return std::string(bytes.begin() + 3, bytes.end() - 1);  // without mark and NUL
+  };
+  EXPECT_EQ(packed("mainclass Main"), "mainclass Main\r\ncds auto\r\n");
+  EXPECT_EQ(packed("CDS = off"), "CDS = off\r\n");  // any cds line is kept as the only one
+  // A Windows image (it starts with "MZ") has no cache directory for archives yet.
+  Bytes windows{'M', 'Z'};
+  testing::Append(windows, MakeImage());
   WriteBytes(options_.launcher_path, windows);
-  EXPECT_EQ(settings_of({"mainclass Main"}), "mainclass Main\r\n");
+  EXPECT_EQ(packed("mainclass Main"), "mainclass Main\r\n");
 }
 
 // A jar larger than the copy chunk, whose central directory spans several read windows.
