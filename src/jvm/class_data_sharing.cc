@@ -95,12 +95,12 @@ bool IsCompleteArchive(const char* path, const char** why) {
 }
 
 // The option (among the session's options, JAVA_TOOL_OPTIONS and _JAVA_OPTIONS) that leaves
-// the archive to someone else, with where it came from; false when there is none.
-bool FindTakingOption(MyCString& option, const char** where) {
+// the archive to someone else, and where it was found; false when there is none.
+bool FindTakingOption(MyCString& option, MyCString& where) {
   for (int i = 0; i < psession->GetOptionCount(); ++i) {
     if (TakesOverClassDataSharing(psession->GetOption(i))) {
       option = psession->GetOption(i);
-      *where = "among the options";
+      where = "among the options";
       return true;
     }
   }
@@ -110,7 +110,8 @@ bool FindTakingOption(MyCString& option, const char** where) {
     for (int i = 0; i < words.GetCount(); ++i) {
       if (TakesOverClassDataSharing(words.GetAt(i))) {
         option = words.GetAt(i);
-        *where = name;  // traced as "in NAME"
+        where = "in ";
+        where.AppendStr(name);
         return true;
       }
     }
@@ -118,8 +119,8 @@ bool FindTakingOption(MyCString& option, const char** where) {
   return false;
 }
 
-// Dumping refuses a class path that holds a directory with files in it or names something
-// that is not there, and ends the process with status 1; only regular files are safe.
+// Writing the archive ends the process with status 1 when a class came from a directory on the
+// class path; only regular files are known to be safe, so anything else means no archive.
 bool ClassPathIsFilesOnly(const MyCString& classPath) {
   const char* text = classPath.CStr();
   int start = 0;
@@ -368,10 +369,9 @@ void PrepareClassDataSharing(const char* libraryPath, const MyCString& classPath
     if (!setting.IsEmpty()) TRACE("cds: '%s' is not auto: off", setting.CStr());
     return;
   }
-  MyCString option;
-  const char* where = "";
-  if (FindTakingOption(option, &where)) {
-    TRACE("cds: not used: %s %s%s", option.CStr(), StartsWith(where, "among") ? "" : "in ", where);
+  MyCString option, where;
+  if (FindTakingOption(option, where)) {
+    TRACE("cds: not used: %s %s", option.CStr(), where.CStr());
     return;
   }
   RuntimeRelease release;
