@@ -440,7 +440,7 @@ void FinishClassDataSharing() {
   if (RenameFile(plan.temporary.CStr(), plan.archive.CStr())) {
     TRACE("cds: dynamic archive %s created", plan.archive.CStr());
   } else {
-    TRACE("cds: no archive created: %s cannot be renamed", plan.temporary.CStr());
+    TRACE("cds: no archive created: %s: it cannot be renamed", plan.temporary.CStr());
     RemoveFile(plan.temporary.CStr());
   }
 }
