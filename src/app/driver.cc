@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "app/version.h"
 #include "core/trace.h"
+#include "jvm/class_data_sharing.h"
 #include "jvm/java_session.h"
 #include "jvm/jvm_session.h"
 #include "jvm/main_invoke.h"
@@ -29,6 +30,8 @@ int JvmThreadEntry(void* raw) {
   args->result = RunJavaSession(args->argCount, args->argVector, args->signalSetup,
                                 args->extraCount, args->extraVector);
   if (psession) psession->Shutdown();
+  // DestroyJavaVM has returned, so an archive the JVM was asked to write is complete.
+  FinishClassDataSharing();
   return args->result;
 }
 

@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "core/text_conv.h"
 #include "core/trace.h"
+#include "jvm/class_data_sharing.h"
 #include "jvm/class_path.h"
 #include "jvm/jvm_session.h"
 #include "jvm/main_invoke.h"
@@ -50,11 +51,14 @@ int ComparePrefix(const Version& a, const Version& b) {
   return 0;
 }
 
-int CreateAndCheck(const MyCString& minimum, const MyCString& maximum, MyCString& version) {
+int CreateAndCheck(const MyCString& classPath, const MyCString& minimum, const MyCString& maximum,
+                   MyCString& version) {
   MyCString library = FindJavaRuntime(pldr);
   if (library.IsEmpty()) return kMsgRuntimeNotFound;
+  PrepareClassDataSharing(library.CStr(), classPath);
   int status = psession->LoadAndCreateVM(library.CStr());
   if (status != kSuccess) return status;
+  CheckClassDataSharing();
   MyCStringArray properties = pldr->GetValues(SettingKey::kProperty);
   for (int i = 0; i < properties.GetCount(); ++i) {
     SetSystemProperty(psession->GetEnv(), properties.GetAt(i));
@@ -93,7 +97,7 @@ int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int ex
   MyCString minimum = pldr->GetValue(SettingKey::kMinJre);
   MyCString maximum = pldr->GetValue(SettingKey::kMaxJre);
   MyCString version;
-  int result = CreateAndCheck(minimum, maximum, version);
+  int result = CreateAndCheck(classPath, minimum, maximum, version);
   if (result == kSuccess) {
     if (signalSetup) signalSetup();
     MyCStringArray argvValues = pldr->GetValues(SettingKey::kArgv);

@@ -19,8 +19,9 @@ CJvmSession::~CJvmSession() {
   Shutdown();
 }
 
-void CJvmSession::AddOption(const char* text) {
+void CJvmSession::AddOption(const char* text, void* extraInfo) {
   optionOffsets.AppendOne(optionPool.GetLength());
+  optionExtras.AppendOne(extraInfo);
   optionPool.Append(text, CStringBufT<char>::Measure(text));
   optionPool.AppendOne('\0');
 }
@@ -51,7 +52,7 @@ int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
   JavaVMOption* option = options.GetBuffer();
   for (int i = 0; i < count; ++i) {
     option[i].optionString = const_cast<char*>(GetOption(i));
-    option[i].extraInfo = nullptr;
+    option[i].extraInfo = optionExtras.GetData()[i];
     TRACE("JVM option %d: %s", i + 1, option[i].optionString);
   }
   JavaVMInitArgs args;
@@ -63,6 +64,7 @@ int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
 
   optionOffsets.SetLength(0);
   optionPool.SetLength(0);
+  optionExtras.SetLength(0);
   TRACE("JVM creation returned %d", static_cast<int>(status));
   if (status == 0) return kSuccess;
   javaVM = nullptr;

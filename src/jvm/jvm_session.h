@@ -14,8 +14,9 @@ class CJvmSession {
   CJvmSession(const CJvmSession&) = delete;
   CJvmSession& operator=(const CJvmSession&) = delete;
 
-  // Appends one option string; options keep the order in which they are added.
-  void AddOption(const char* text);
+  // Appends one option string; options keep the order in which they are added. extraInfo goes
+  // with it to the JVM (the function of an "exit" or "abort" hook).
+  void AddOption(const char* text, void* extraInfo = nullptr);
   // Loads the library and creates the JVM with the collected options: 0, 2 (library not
   // loadable or without entry point) or 4 (creation failed). The options are dropped after.
   int LoadAndCreateVM(const char* libraryPath);
@@ -34,6 +35,7 @@ class CJvmSession {
  private:
   CBufferT<int> optionOffsets;
   CBufferT<char> optionPool;
+  CBufferT<void*> optionExtras;
   void* library;
   JavaVM* javaVM;
   JNIEnv* env;

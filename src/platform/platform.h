@@ -185,6 +185,46 @@ void CloseStreamTarget(StreamTarget target);
 // Sets an environment variable, replacing any value.
 void PublishEnvironmentVariable(const char* name, const char* value);
 
+// ---- Private files of the user (caches) --------------------------------------------------
+
+// What a status query tells about one file.
+struct FileStamp {
+  bool regular;
+  bool directory;
+  bool symbolicLink;      // only when links are not followed
+  bool ownedByUser;       // the running (effective) user owns it
+  bool writableByOthers;  // its group or other users may write to it
+  long long size;
+  long long modifiedSeconds;
+  long modifiedNanoseconds;
+  unsigned long long device;
+  unsigned long long inode;
+};
+// Fills stamp for path, following a symbolic link only when followLinks is set; false when the
+// file does not exist or cannot be queried.
+bool QueryFileStamp(const char* path, bool followLinks, FileStamp* stamp);
+// Creates the absolute directory path, and its missing parents, for the running user alone, and
+// makes sure that it is a real directory (no symbolic link) that the user owns and that no other
+// user may enter; a directory of the user's that others may enter is closed to them. False, with
+// why set to a short reason, when the directory cannot be made or is not the user's.
+bool MakePrivateDirectory(const char* path, const char** why);
+// Creates path as a new empty file that only the user may read and write; false when it exists
+// already or cannot be made.
+bool CreateNewPrivateFile(const char* path);
+// Renames from to to, replacing to when it exists.
+bool RenameFile(const char* from, const char* to);
+bool RemoveFile(const char* path);
+// The user's home directory as the account database records it; empty when unknown.
+MyCString AccountHomeDirectory();
+// The system's directory for temporary files.
+MyCString TemporaryDirectory();
+unsigned long CurrentUserId();
+unsigned long CurrentProcessId();
+// False only when no process with that id exists any more.
+bool ProcessMayExist(unsigned long processId);
+// The absolute path with every symbolic link resolved; false when path cannot be resolved.
+bool ResolveRealPath(const char* path, MyCString& out);
+
 // ---- Per-OS parts of the start-up steps ----------------------------------------------------
 // Everything above is an operating-system operation. The hooks below are the parts of the
 // start-up sequence that differ by operating system; each OS provides all of them (on Linux

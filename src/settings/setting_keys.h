@@ -23,6 +23,7 @@ enum class SettingKey {
   kStderr,
   kSingleInstance,
   kDisableExternal,
+  kCds,
   kCount
 };
 
@@ -60,6 +61,7 @@ inline constexpr SettingKeyInfo kSettingKeys[] = {
     {SettingKey::kStderr,          "stderr",          false,   true,   false,       false},
     {SettingKey::kSingleInstance,  "singleinstance",  false,   false,  false,       false},
     {SettingKey::kDisableExternal, "disableexternal", false,   false,  true,        false},
+    {SettingKey::kCds,             "cds",             false,   false,  false,       false},
     // clang-format on
 };
 

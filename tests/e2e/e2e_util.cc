@@ -35,6 +35,10 @@ std::vector<std::string> BuildEnvironment(const EnvChanges& changes) {
     if (kSteering.count(name) || name.rfind("KEYSHM", 0) == 0) continue;
     env[name] = entry.substr(eq + 1);
   }
+  // The class-data archives of packed applications go to a directory of this test program,
+  // removed when it ends, instead of the home directory.
+  static const TempDir cache;
+  env["XDG_CACHE_HOME"] = cache.path();
   for (const auto& change : changes) {
     if (change.second) {
       env[change.first] = *change.second;

@@ -44,9 +44,12 @@ TEST_F(PackCliTest, PacksAndInspectsRoundTrip) {
   EXPECT_EQ(shown.status, 0) << shown.out;
   EXPECT_NE(shown.out.find("R: 6\n"), std::string::npos) << shown.out;
   EXPECT_NE(shown.out.find("D: 22\n"), std::string::npos) << shown.out;
-  EXPECT_NE(shown.out.find("settings: 2 lines\n  mainclass hello.Hello\n  argv x\n"),
+  EXPECT_NE(shown.out.find("settings: 3 lines\n  mainclass hello.Hello\n  argv x\n  cds auto\n"),
             std::string::npos)
       << shown.out;
+  args.push_back("--no-cds");
+  ASSERT_EQ(RunTool(args).status, 0);
+  EXPECT_NE(RunTool({"--inspect", P("out")}).out.find("settings: 2 lines\n"), std::string::npos);
 
   const auto help = RunTool({"--help"});
   EXPECT_EQ(help.status, 0);
@@ -55,14 +58,17 @@ TEST_F(PackCliTest, PacksAndInspectsRoundTrip) {
 
 TEST_F(PackCliTest, SettingsMistakesWarnAndStrictRefuses) {
   std::vector<std::string> args = PackArgs();
-  args.insert(args.end(), {"--set", "mainclas hello.Hello", "--set", "minjre any", "--set",
-                           "# a comment", "--set", "maxjre 1.8"});
+  args.insert(args.end(),
+              {"--set", "mainclas hello.Hello", "--set", "minjre any", "--set", "# a comment",
+               "--set", "maxjre 1.8", "--set", "cds on", "--set", "cds OFF"});
   const auto warned = RunTool(args);
   EXPECT_EQ(warned.status, 0);
   EXPECT_EQ(warned.err,
             "launcher-pack: warning: settings line 1: 'mainclas' is not a setting key\n"
             "launcher-pack: warning: settings line 2: minjre 'any' does not start with a number "
             "and sets no bound\n"
+            "launcher-pack: warning: settings line 5: cds 'on' is neither auto nor off; the "
+            "launcher leaves class-data sharing off\n"
             "launcher-pack: warning: no mainclass setting: the application cannot start\n");
   std::filesystem::remove(dir_ / "out");
   args.push_back("--strict");

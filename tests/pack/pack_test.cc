@@ -180,6 +180,8 @@ class PackFilesTest : public ::testing::Test {
     options_.launcher_path = dir_ / "launcher";
     options_.jar_path = dir_ / "app.jar";
     options_.output_path = dir_ / "app";
+    // The tests below look at other settings; DefaultSettingsTurnOnClassDataSharing at this one.
+    options_.default_cds = false;
   }
 
   // The settings block of the packed output, from the byte order mark through the NUL.
@@ -224,6 +226,17 @@ TEST_F(PackFilesTest, Utf16SettingsBecomeUtf8) {
     options_.settings_path = dir_ / "s";
     EXPECT_EQ(PackedSettings(), expected);
   }
+}
+
+TEST_F(PackFilesTest, DefaultSettingsTurnOnClassDataSharing) {
+  options_.default_cds = true;
+  auto packed = [&](const std::string& line) {
+    options_.set_lines = {line};
+    const Bytes bytes = PackedSettings();
+    return std::string(bytes.begin() + 3, bytes.end() - 1);  // without mark and NUL
+  };
+  EXPECT_EQ(packed("mainclass Main"), "mainclass Main\r\ncds auto\r\n");
+  EXPECT_EQ(packed("CDS = off"), "CDS = off\r\n");  // any cds line is kept as the only one
 }
 
 // A jar larger than the copy chunk, whose central directory spans several read windows.

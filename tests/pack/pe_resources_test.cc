@@ -309,6 +309,8 @@ TEST(PackWindowsImage, InspectAndWrestoolReadTheResources) {
                            "  RT_ICON 2 language 1033: 300 bytes\n", "jar entries: 1\n"}) {
     EXPECT_NE(shown.out.find(line), std::string::npos) << line << "\n" << shown.out;
   }
+  // The Windows launcher keeps no class-data archives, so its settings get no cds line.
+  EXPECT_EQ(shown.out.find("cds auto"), std::string::npos) << shown.out;
   testing::WriteBytes(dir / "linux", testing::MakeImage());  // only Windows images take an icon
   EXPECT_NE(with({"--launcher", dir / "linux"}).err.find("not a Windows image"), std::string::npos);
 

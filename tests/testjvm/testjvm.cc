@@ -113,6 +113,8 @@ State& TheState() {
 // Hooks a JVM accepts as the "exit" and "abort" options; set once at creation.
 void(JNICALL* exit_hook)(jint) = nullptr;
 void(JNICALL* abort_hook)() = nullptr;
+// The file of -XX:ArchiveClassesAtExit, written when the JVM ends as a real one writes it.
+std::string* archive_at_exit = new std::string;
 
 JavaVM the_vm{};
 thread_local JNIEnv thread_env{};
@@ -142,12 +144,27 @@ void Log(const std::string& line) {
   Abort();
 }
 
+// Writes the dynamic archive asked for at creation, as a real JVM does before it ends: the
+// old file removed, then a new one with the archive's magic number and a header page.
+void WriteArchiveAtExit() {
+  if (archive_at_exit->empty()) return;
+  std::remove(archive_at_exit->c_str());
+  std::FILE* file = std::fopen(archive_at_exit->c_str(), "wb");
+  if (file == nullptr) return;
+  std::string bytes = "\xa8\xab\x0b\xf0";
+  bytes.resize(8192, '\0');
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+  Log("archive written " + *archive_at_exit);
+}
+
 // Ends the process as System.exit does. Later callers block for good, as behind the JVM's
 // shutdown lock, so exit() never runs twice at once.
 [[noreturn]] void Halt(jint code) {
   static std::mutex* const exit_mutex = new std::mutex;
   exit_mutex->lock();
   Log("exit " + std::to_string(code));
+  WriteArchiveAtExit();
   if (exit_hook != nullptr) exit_hook(code);
   std::fflush(nullptr);
   std::exit(code);
@@ -725,6 +742,7 @@ void AttachThisThread(void** penv) {
 
 jint JNICALL DestroyJavaVM(JavaVM*) {
   Log("destroy");
+  WriteArchiveAtExit();
   State& state = TheState();
   std::lock_guard<std::mutex> lock(state.mutex);
   Log("localrefs created=" + std::to_string(state.refs_created) +
@@ -810,9 +828,13 @@ jint CreateJavaVM(JavaVM** pvm, void** penv, void* raw_args) {
   }
   exit_hook = nullptr;
   abort_hook = nullptr;
+  archive_at_exit->clear();
   for (jint i = 0; i < args->nOptions; ++i) {
     const JavaVMOption& option = args->options[i];
-    if (std::strcmp(option.optionString, "exit") == 0) {
+    const char* archive = "-XX:ArchiveClassesAtExit=";
+    if (std::strncmp(option.optionString, archive, std::strlen(archive)) == 0) {
+      *archive_at_exit = option.optionString + std::strlen(archive);
+    } else if (std::strcmp(option.optionString, "exit") == 0) {
       exit_hook = reinterpret_cast<void(JNICALL*)(jint)>(option.extraInfo);
     } else if (std::strcmp(option.optionString, "abort") == 0) {
       abort_hook = reinterpret_cast<void(JNICALL*)()>(option.extraInfo);

@@ -79,6 +79,14 @@ std::string ByteOrderMarkProblem(const std::string& line) {
 
 }  // namespace
 
+bool HasSettingKey(const std::vector<std::string>& lines, const std::string& wanted) {
+  std::string key, value;
+  for (const std::string& line : lines) {
+    if (SplitSettingsLine(line, &key, &value) && key == wanted) return true;
+  }
+  return false;
+}
+
 std::vector<std::string> CheckSettings(const std::vector<std::string>& lines,
                                        const std::set<std::string>& jar_entries) {
   std::vector<std::string> warnings;
@@ -103,6 +111,9 @@ std::vector<std::string> CheckSettings(const std::vector<std::string>& lines,
     } else if (key == "option") {
       const std::string problem = OptionProblem(value);
       if (!problem.empty()) warnings.push_back(where + problem);
+    } else if (key == "cds" && Lower(value) != "auto" && Lower(value) != "off") {
+      warnings.push_back(where + "cds '" + value +
+                         "' is neither auto nor off; the launcher leaves class-data sharing off");
     } else if (key == "minjre" || key == "maxjre") {
       int number;
       if (std::sscanf(value.c_str(), "%d", &number) != 1) {

@@ -18,7 +18,7 @@ namespace {
 constexpr char kUsage[] =
     "usage: launcher-pack [--target TARGET | --launcher IMAGE] --jar APP.jar\n"
     "                     [--settings FILE] [--set 'key value']... [--splash IMAGEFILE]\n"
-    "                     [--icon ICOFILE] [--version-info KEY=VALUE]... [--strict]\n"
+    "                     [--icon ICOFILE] [--version-info KEY=VALUE]... [--strict] [--no-cds]\n"
     "                     -o OUTPUT\n"
     "       launcher-pack --inspect FILE\n"
     "       launcher-pack --list-targets\n"
@@ -45,6 +45,7 @@ constexpr char kUsage[] =
     "                     product-name, product-version, file-version, company,\n"
     "                     description, copyright, original-filename or internal-name\n"
     "  --strict           treat the settings warnings as errors\n"
+    "  --no-cds           do not add 'cds auto' (class-data sharing) to the settings\n"
     "  -o, --output FILE  packed executable to write (mode 0755)\n"
     "  --inspect FILE     print the sizes and positions a launcher reads from FILE, and\n"
     "                     the resources of a Windows executable\n"
@@ -90,6 +91,10 @@ Arguments Parse(int argc, const char* const* argv) {
                    : name == "--list-targets" ? args.list_targets
                                               : args.version;
       flag = true;
+      continue;
+    }
+    if (name == "--no-cds") {
+      args.pack.default_cds = false;
       continue;
     }
     std::optional<std::string> value;
@@ -141,7 +146,7 @@ Arguments Parse(int argc, const char* const* argv) {
   const bool any_pack = args.launcher_set || args.jar_set || args.output_set ||
                         args.pack.settings_path || args.pack.splash_path || args.pack.icon_path ||
                         !args.pack.version_info.empty() || !args.pack.set_lines.empty() ||
-                        args.target || args.pack.strict;
+                        args.target || args.pack.strict || !args.pack.default_cds;
   const std::pair<const char*, bool> modes[] = {{"--inspect", args.inspect.has_value()},
                                                 {"--list-targets", args.list_targets},
                                                 {"--version", args.version}};

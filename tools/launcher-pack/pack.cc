@@ -238,6 +238,11 @@ bool PackFiles(const PackOptions& options, std::string* error, std::vector<std::
 
   std::vector<std::string> added, manifest_warnings;
   AddManifestSettings(jar, layout, &input.settings_lines, &added, &manifest_warnings);
+  // The Windows launcher cannot keep a private cache directory yet, so its images go without.
+  if (options.default_cds && !IsWindowsImage(input.image) &&
+      !HasSettingKey(input.settings_lines, "cds")) {
+    input.settings_lines.push_back("cds auto");
+  }
   std::vector<std::string> found = CheckSettings(input.settings_lines, layout.entries);
   found.insert(found.end(), manifest_warnings.begin(), manifest_warnings.end());
   if (warnings) *warnings = found;

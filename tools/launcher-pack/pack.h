@@ -52,6 +52,9 @@ struct PackOptions {
   VersionInfo version_info;              // Windows images only
   std::string output_path;
   bool strict = false;  // turns the settings warnings into errors
+  // Adds the line "cds auto" (automatic class-data sharing) to a Linux image's settings unless
+  // they have a cds line.
+  bool default_cds = true;
 };
 
 // Reads the inputs, builds the packed file and writes it with mode 0755; the jar is copied in

@@ -12,6 +12,7 @@ extern "C" {
 int __xstat(int version, const char* path, struct stat* buffer);
 int __fxstat(int version, int fd, struct stat* buffer);
 int __fxstatat(int version, int dirfd, const char* path, struct stat* buffer, int flags);
+int __lxstat(int version, const char* path, struct stat* buffer);
 int __cxa_atexit(void (*function)(void*), void* argument, void* dso);
 // This image's handle for exit processing, defined by the compiler's start file.
 extern void* __dso_handle __attribute__((visibility("hidden")));
@@ -42,8 +43,8 @@ unsigned char* GuardByte(uint64_t* guard) {
 
 extern "C" {
 
-// stat and fstat became exported functions of the C library only recently; before, its static
-// part turned them into these calls.
+// stat, fstat, fstatat and lstat became exported functions of the C library only recently; before,
+// its static part turned them into these calls.
 int stat(const char* path, struct stat* buffer) noexcept {
   return __xstat(kStatLayout, path, buffer);
 }
@@ -54,6 +55,10 @@ int fstat(int fd, struct stat* buffer) noexcept {
 
 int fstatat(int dirfd, const char* path, struct stat* buffer, int flags) noexcept {
   return __fxstatat(kStatLayout, dirfd, path, buffer, flags);
+}
+
+int lstat(const char* path, struct stat* buffer) noexcept {
+  return __lxstat(kStatLayout, path, buffer);
 }
 
 // atexit has always lived in the C library's static part: registers function for this image.

@@ -29,6 +29,8 @@ public class Probe {
       System.out.println("not interrupted");
     } else if (mode.startsWith("recurse:")) {
       System.out.println("depth=" + recurse(Integer.parseInt(mode.substring(8))));
+    } else if (mode.startsWith("load:")) {
+      System.out.println("loaded " + Class.forName(mode.substring(5)).getName());
     } else if (mode.startsWith("flood:")) {
       flood(Integer.parseInt(mode.substring(6)));
     } else {
