@@ -8,7 +8,7 @@
 #include "core/trace.h"
 #include "jvm/jvm_session.h"
 #include "runtime/runtime_release.h"
-#include "services/user_cache.h"
+#include "runtime/user_cache.h"
 #include "settings/settings_loader.h"
 
 namespace {

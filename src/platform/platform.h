@@ -205,8 +205,9 @@ struct FileStamp {
 bool QueryFileStamp(const char* path, bool followLinks, FileStamp* stamp);
 // Creates the absolute directory path, and its missing parents, for the running user alone, and
 // makes sure that it is a real directory (no symbolic link) that the user owns and that no other
-// user may enter; a directory of the user's that others may enter is closed to them. False, with
-// why set to a short reason, when the directory cannot be made or is not the user's.
+// user may write to; a directory of the user's that others may only enter is closed to them.
+// False, with why set to a short reason, when the directory cannot be made, is not the user's or
+// is writable by others.
 bool MakePrivateDirectory(const char* path, const char** why);
 // Creates path as a new empty file that only the user may read and write; false when it exists
 // already or cannot be made.
@@ -224,6 +225,36 @@ unsigned long CurrentProcessId();
 bool ProcessMayExist(unsigned long processId);
 // The absolute path with every symbolic link resolved; false when path cannot be resolved.
 bool ResolveRealPath(const char* path, MyCString& out);
+
+// ---- Unpacking a shipped runtime ---------------------------------------------------------
+
+// The system's text for the error of the last failed call of this section.
+const char* LastSystemErrorText();
+// Creates the directory path (mode 0755; its parent is private to the user); false when it
+// exists already or cannot be made.
+bool MakeDirectory(const char* path);
+struct OutputFile;
+// Creates path as a new file, executable when asked; null when it exists or cannot be made.
+OutputFile* CreateOutputFile(const char* path, bool executable);
+// Writes all n bytes; false on any error (a full disk among them).
+bool WriteOutputFile(OutputFile* file, const void* bytes, long long n);
+// Closes the file; false when the system reports that the data could not be written.
+bool CloseOutputFile(OutputFile* file);
+bool MakeSymbolicLink(const char* target, const char* path);
+// Removes path and everything below it, following no symbolic links; false when anything stays.
+bool RemoveDirectoryTree(const char* path);
+struct FileLock;
+// Waits for an exclusive lock on the file path (created for the user alone when missing); null
+// when the file cannot be opened or locked. The lock ends with ReleaseFileLock or the process.
+FileLock* LockFileExclusive(const char* path);
+void ReleaseFileLock(FileLock* lock);
+// False when the file system holding directory does not let programs load code from it.
+bool AllowsExecution(const char* directory);
+enum CompressionMethod { kCompressionZstd = 1, kCompressionDeflate = 2 };
+// Inflates in (inSize bytes, compressed by method) into exactly outSize bytes at out; false, with
+// why set, when the data is damaged or does not have that size.
+bool DecompressBlock(int method, const unsigned char* in, long long inSize, unsigned char* out,
+                     long long outSize, const char** why);
 
 // ---- Per-OS parts of the start-up steps ----------------------------------------------------
 // Everything above is an operating-system operation. The hooks below are the parts of the

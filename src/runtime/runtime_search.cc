@@ -5,6 +5,7 @@
 
 #include "core/trace.h"
 #include "platform/platform.h"
+#include "runtime/embedded_runtime.h"
 #include "runtime/library_probe.h"
 #include "settings/file_trust.h"
 #include "settings/settings_loader.h"
@@ -31,9 +32,19 @@ MyCString CustomLibrary(CSettingsLoader* loader) {
   return IsTrustedFile(resolved) ? resolved : MyCString();
 }
 
-MyCString ApplicationRuntime(CSettingsLoader* loader) {
+// With no jre setting, a runtime the executable carries comes first; when it cannot be unpacked,
+// stop is set so that no other runtime stands in for it.
+MyCString ApplicationRuntime(CSettingsLoader* loader, bool* stop) {
   MyCString value = loader->GetValue(SettingKey::kJre);
   if (!value.IsEmpty()) return ProbeRuntimeDirectory(loader, loader->ResolvePath(value));
+  bool carried = false;
+  MyCString unpacked = EmbeddedRuntimeDirectory(loader, &carried);
+  if (carried) {
+    *stop = unpacked.IsEmpty();
+    if (*stop) return unpacked;
+    unpacked.AppendOne('/');
+    return ProbeRuntimeDirectory(loader, unpacked);
+  }
   // The default runtime lies beside the executable, whatever the working directory.
   MyCString beside(loader->appHome);
   beside.AppendStr("./jre/");
@@ -55,12 +66,12 @@ MyCString EnvironmentRuntime(CSettingsLoader* loader) {
   return MyCString();
 }
 
-MyCString RunStrategy(char letter, CSettingsLoader* loader) {
+MyCString RunStrategy(char letter, CSettingsLoader* loader, bool* stop) {
   switch (letter) {
     case 'c':
       return CustomLibrary(loader);
     case 'b':
-      return ApplicationRuntime(loader);
+      return ApplicationRuntime(loader, stop);
     case 'e':
       return EnvironmentRuntime(loader);
     case 's':
@@ -92,7 +103,9 @@ MyCString FindJavaRuntime(CSettingsLoader* loader) {
   TRACE("runtime search order: %s", order.CStr());
   for (int i = 0; i < order.GetLength(); ++i) {
     TRACE("runtime strategy %c", order.CStr()[i]);
-    MyCString found = RunStrategy(order.CStr()[i], loader);
+    bool stop = false;
+    MyCString found = RunStrategy(order.CStr()[i], loader, &stop);
+    if (stop) break;
     if (!found.IsEmpty()) {
       TRACE("runtime found: %s", found.CStr());
       kept = found;

@@ -101,6 +101,19 @@ bool PayloadView::SplashBlock(int trailerEnd, int* offset, int* length) const {
   return true;
 }
 
+bool PayloadView::ReservedBlock(int trailerEnd, int* offset, int* length) const {
+  long long end = trailerEnd;
+  int l, c;
+  if (!ReadInt32(end - kLengthFieldSize, end, &l) || l < 0) return false;
+  long long cEnd = end - kLengthFieldSize - l;
+  if (!ReadInt32(cEnd - kLengthFieldSize, end, &c) || c <= 0) return false;
+  long long start = cEnd - kLengthFieldSize - c;
+  if (start < 0) return false;
+  *offset = static_cast<int>(start);
+  *length = c;
+  return true;
+}
+
 CZipRemark::CZipRemark() : found(false) {
   MyCString path = OwnPath();
   PayloadView view(path.CStr());

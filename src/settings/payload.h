@@ -43,6 +43,9 @@ class PayloadView {
   // Finds the splash image: D bytes in front of D, C and the reserved block, walking back from
   // trailerEnd. False when there is no image or a length does not fit.
   bool SplashBlock(int trailerEnd, int* offset, int* length) const;
+  // Finds the reserved block: C bytes in front of C, walking back from trailerEnd. False when it
+  // is empty or its length does not fit.
+  bool ReservedBlock(int trailerEnd, int* offset, int* length) const;
 
  private:
   bool ReadInt32(long long position, long long limit, int* value) const;

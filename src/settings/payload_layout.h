@@ -112,6 +112,26 @@ constexpr std::int64_t TrailerEnd(std::int64_t fileSize, std::int64_t archiveSiz
   return fileSize - archiveSize - remarkLength - kGapLength;
 }
 
+// A Linux payload's reserved block may carry a Java runtime: a header of kRuntimeHeaderLength
+// bytes, then the compressed entry stream. Header fields, little-endian: the magic (8 bytes), the
+// compression method (4), the file count (4), the compressed size (8), the unpacked size (8) and
+// the digest of the unpacked stream as kRuntimeDigestLength lower-case hex digits.
+inline constexpr char kRuntimeMagic[9] = "JRTBLK01";
+inline constexpr int kRuntimeHeaderLength = 64;
+inline constexpr int kRuntimeDigestLength = 32;
+inline constexpr int kRuntimeMethodOffset = 8;
+inline constexpr int kRuntimeFileCountOffset = 12;
+inline constexpr int kRuntimeCompressedSizeOffset = 16;
+inline constexpr int kRuntimeUnpackedSizeOffset = 24;
+inline constexpr int kRuntimeDigestOffset = 32;
+enum RuntimeMethod { kRuntimeZstd = 1, kRuntimeDeflate = 2 };
+// The unpacked stream is a sequence of entries, each a type byte, a 2-byte mode and a 2-byte path
+// length, the relative path ('/'-separated), then for a file an 8-byte size and its bytes, for a
+// link a 2-byte target length and the target; a type byte kEntryEnd closes the stream.
+enum RuntimeEntryType { kEntryEnd = 0, kEntryDirectory = 'd', kEntryFile = 'f', kEntryLink = 'l' };
+// The largest unpacked stream the launcher accepts.
+inline constexpr std::int64_t kMaxRuntimeUnpackedSize = std::int64_t{1} << 30;
+
 // The launcher takes its own file size as a signed 32-bit value and finds no payload in a larger
 // file, so this is the largest packed file that works.
 inline constexpr std::int64_t kMaxPackedSize = 0x7FFFFFFF;

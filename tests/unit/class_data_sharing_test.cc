@@ -9,7 +9,7 @@
 #include <string>
 
 #include "runtime/runtime_release.h"
-#include "services/user_cache.h"
+#include "runtime/user_cache.h"
 #include "test_files.h"
 
 namespace {
@@ -127,6 +127,9 @@ TEST(UserCache, FirstAbsoluteSourceAndAPrivateDirectory) {
   ASSERT_EQ(symlink(nested.c_str(), (dir / "link").c_str()), 0);
   EXPECT_FALSE(MakePrivateDirectory((dir / "link").c_str(), &why));
   EXPECT_STREQ(why, "is a symbolic link");
+  ASSERT_EQ(chmod(nested.c_str(), 0777), 0);  // another user may have written into it
+  EXPECT_FALSE(MakePrivateDirectory(nested.c_str(), &why));
+  EXPECT_STREQ(why, "is writable by other users");
   dir.File("file", "x");
   EXPECT_FALSE(MakePrivateDirectory((dir / "file").c_str(), &why));
   EXPECT_STREQ(why, "is not a directory");

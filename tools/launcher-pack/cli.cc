@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@ constexpr char kUsage[] =
     "usage: launcher-pack [--target TARGET | --launcher IMAGE] --jar APP.jar\n"
     "                     [--settings FILE] [--set 'key value']... [--splash IMAGEFILE]\n"
     "                     [--icon ICOFILE] [--version-info KEY=VALUE]... [--strict] [--no-cds]\n"
+    "                     [--runtime DIR [--embed-runtime] [--compression-level N]]\n"
     "                     -o OUTPUT\n"
     "       launcher-pack --inspect FILE\n"
     "       launcher-pack --list-targets\n"
@@ -46,6 +48,11 @@ constexpr char kUsage[] =
     "                     description, copyright, original-filename or internal-name\n"
     "  --strict           treat the settings warnings as errors\n"
     "  --no-cds           do not add 'cds auto' (class-data sharing) to the settings\n"
+    "  --runtime DIR      a Java runtime image to ship with the application\n"
+    "  --embed-runtime    put the runtime into the executable (Linux images); the first\n"
+    "                     start unpacks it into the user's cache directory\n"
+    "  --compression-level N\n"
+    "                     zstd level of an embedded runtime, 1-22 (default 19)\n"
     "  -o, --output FILE  packed executable to write (mode 0755)\n"
     "  --inspect FILE     print the sizes and positions a launcher reads from FILE, and\n"
     "                     the resources of a Windows executable\n"
@@ -97,6 +104,10 @@ Arguments Parse(int argc, const char* const* argv) {
       args.pack.default_cds = false;
       continue;
     }
+    if (name == "--embed-runtime") {
+      args.pack.embed_runtime = true;
+      continue;
+    }
     std::optional<std::string> value;
     const std::size_t eq = name.find('=');
     if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
@@ -104,8 +115,9 @@ Arguments Parse(int argc, const char* const* argv) {
       name.resize(eq);
     }
     static const std::vector<std::string> kKnown = {
-        "--launcher", "--jar",     "--settings", "--set",  "--splash",      "-o",
-        "--output",   "--inspect", "--target",   "--icon", "--version-info"};
+        "--launcher",         "--jar",     "--settings", "--set",  "--splash",       "-o",
+        "--output",           "--inspect", "--target",   "--icon", "--version-info", "--runtime",
+        "--compression-level"};
     bool known = false;
     for (const std::string& k : kKnown) known = known || k == name;
     if (!known) {
@@ -130,6 +142,14 @@ Arguments Parse(int argc, const char* const* argv) {
       SetOnce(name, &args.inspect, *value);
     } else if (name == "--target") {
       SetOnce(name, &args.target, *value);
+    } else if (name == "--compression-level") {
+      const int level = std::atoi(value->c_str());
+      if (level < 1 || level > 22 || std::to_string(level) != *value) {
+        throw UsageError{"--compression-level takes a number from 1 to 22"};
+      }
+      args.pack.runtime_level = level;
+    } else if (name == "--runtime") {
+      SetOnce(name, &args.pack.runtime_dir, *value);
     } else if (name == "--icon") {
       SetOnce(name, &args.pack.icon_path, *value);
     } else if (name == "--version-info") {
@@ -146,7 +166,8 @@ Arguments Parse(int argc, const char* const* argv) {
   const bool any_pack = args.launcher_set || args.jar_set || args.output_set ||
                         args.pack.settings_path || args.pack.splash_path || args.pack.icon_path ||
                         !args.pack.version_info.empty() || !args.pack.set_lines.empty() ||
-                        args.target || args.pack.strict || !args.pack.default_cds;
+                        args.target || args.pack.strict || !args.pack.default_cds ||
+                        args.pack.runtime_dir || args.pack.embed_runtime;
   const std::pair<const char*, bool> modes[] = {{"--inspect", args.inspect.has_value()},
                                                 {"--list-targets", args.list_targets},
                                                 {"--version", args.version}};

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "runtime_block.h"
 #include "windows_resources.h"
 
 namespace launcher_pack {
@@ -91,6 +92,12 @@ int InspectPackedFile(const Bytes& file, std::ostream& out) {
       out << "splash image: none\n";
     }
     if (c > 0) out << "reserved block: offset " << reserved_pos << ", " << c << " bytes\n";
+    if (const auto runtime = ReadRuntimeBlockHeader(file.data() + reserved_pos, c)) {
+      out << "runtime: " << runtime->file_count << " files, " << runtime->unpacked_size
+          << " bytes unpacked, " << runtime->compressed_size << " bytes compressed ("
+          << (runtime->method == payload_layout::kRuntimeZstd ? "zstd" : "unknown method")
+          << "), digest " << runtime->digest << "\n";
+    }
     image_end = splash_pos;
   }
   // Only the image is searched: the payload may hold the record's text too.

@@ -6,6 +6,7 @@
 #include "checks.h"
 #include "file_io.h"
 #include "manifest.h"
+#include "runtime_block.h"
 
 namespace launcher_pack {
 
@@ -46,11 +47,12 @@ bool CheckSizes(const PackInput& input, std::int64_t image_size, const JarLayout
   } else if (settings_size > kMaxBlock) {
     *error = {Input::kSettings, TooLarge(settings_size)};
   } else {
-    // launcher-pack writes no reserved block.
-    const std::int64_t total = image_size +
-                               payload_layout::PayloadHeadLength(PayloadVariantOf(input.image),
-                                                                 splash_size, 0, settings_size) +
-                               jar.length;
+    const auto runtime_size = static_cast<std::int64_t>(input.runtime_block.size());
+    const std::int64_t total =
+        image_size +
+        payload_layout::PayloadHeadLength(PayloadVariantOf(input.image), splash_size, runtime_size,
+                                          settings_size) +
+        jar.length;
     if (total <= kMaxPackedSize) return true;
     *error = {Input::kOutput, "would be " + std::to_string(total) +
                                   " bytes; a launcher reads files of at most " +
@@ -111,7 +113,9 @@ bool BuildPackedHead(const PackInput& input, const JarLayout& jar, Bytes* out, P
   if (!windows) {
     out->insert(out->end(), input.splash.begin(), input.splash.end());
     AppendLe32(*out, static_cast<std::int32_t>(input.splash.size()));
-    AppendLe32(*out, 0);  // reserved block: always empty
+    // The reserved block carries the runtime, when there is one.
+    out->insert(out->end(), input.runtime_block.begin(), input.runtime_block.end());
+    AppendLe32(*out, static_cast<std::int32_t>(input.runtime_block.size()));
   }
   out->insert(out->end(), settings.begin(), settings.end());
   AppendLe32(*out, static_cast<std::int32_t>(settings.size()));
@@ -250,6 +254,23 @@ bool PackFiles(const PackOptions& options, std::string* error, std::vector<std::
   if (options.strict && !found.empty()) {
     *error = found.front() + " (--strict)";
     return false;
+  }
+
+  if (options.embed_runtime) {
+    if (!options.runtime_dir) {
+      *error = "--embed-runtime needs a runtime (--runtime DIR)";
+      return false;
+    }
+    if (IsWindowsImage(input.image)) {
+      *error =
+          "a runtime inside a Windows executable is not supported yet; ship it beside the "
+          "executable";
+      return false;
+    }
+    if (!BuildRuntimeBlock(*options.runtime_dir, options.runtime_level, &input.runtime_block,
+                           error)) {
+      return false;
+    }
   }
 
   Bytes head;

@@ -17,10 +17,11 @@ struct PackInput {
   Bytes image;
   Bytes jar;
   std::vector<std::string> settings_lines;
-  Bytes splash;  // empty when there is no splash image
+  Bytes splash;         // empty when there is no splash image
   // What a Windows image gets in its resources (together with the splash image); when absent,
   // its resources stay as they are unless there is a splash image.
   std::optional<WindowsResources> windows = std::nullopt;
+  Bytes runtime_block = {};  // the reserved block: empty, or a runtime (see runtime_block.h)
 };
 
 struct PackError {
@@ -55,6 +56,10 @@ struct PackOptions {
   // Adds the line "cds auto" (automatic class-data sharing) to a Linux image's settings unless
   // they have a cds line.
   bool default_cds = true;
+  // A runtime directory to ship; embed_runtime puts it into the executable (Linux images).
+  std::optional<std::string> runtime_dir;
+  bool embed_runtime = false;
+  int runtime_level = 19;  // zstd compression level of an embedded runtime
 };
 
 // Reads the inputs, builds the packed file and writes it with mode 0755; the jar is copied in

@@ -54,6 +54,10 @@ bool CheckPrivateDirectory(const char* path, const char** why) {
   } else if (st.st_uid != geteuid()) {
     *why = "belongs to another user";
     ok = false;
+  } else if ((st.st_mode & 022) != 0) {
+    // Another user may have put files into it already: nothing in it can be trusted.
+    *why = "is writable by other users";
+    ok = false;
   } else if ((st.st_mode & 077) != 0 && fchmod(fd, 0700) != 0) {
     *why = "is open to other users and cannot be closed to them";
     ok = false;
