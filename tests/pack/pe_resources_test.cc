@@ -313,6 +313,9 @@ TEST(PackWindowsImage, InspectAndWrestoolReadTheResources) {
   EXPECT_EQ(shown.out.find("cds auto"), std::string::npos) << shown.out;
   testing::WriteBytes(dir / "linux", testing::MakeImage());  // only Windows images take an icon
   EXPECT_NE(with({"--launcher", dir / "linux"}).err.find("not a Windows image"), std::string::npos);
+  const auto embedded =
+      with({"--launcher", LAUNCHER_WINDOWS_IMAGE, "--runtime", dir.path(), "--embed-runtime"});
+  EXPECT_NE(embedded.err.find("not supported yet"), std::string::npos) << embedded.err;
 
   if (Output("command -v wrestool").empty()) GTEST_SKIP() << "no wrestool (package icoutils)";
   const std::string listing = Output("wrestool -l " + exe);

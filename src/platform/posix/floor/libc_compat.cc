@@ -83,4 +83,11 @@ void __cxa_guard_release(uint64_t* guard) {
   pthread_mutex_unlock(&g_staticInitLock);
 }
 
+// The stack protector of position-independent i386 code (the static zstd library) calls this
+// local alias, which the C library's static part would otherwise supply.
+void __stack_chk_fail(void) __attribute__((noreturn));
+__attribute__((visibility("hidden"), noreturn)) void __stack_chk_fail_local(void) {
+  __stack_chk_fail();
+}
+
 }  // extern "C"
