@@ -5,6 +5,8 @@ import java.io.OutputStream;
 import java.net.URI;
 import java.util.Arrays;
 import java.util.Collections;
+import java.util.HashMap;
+import java.util.Map;
 import javax.tools.FileObject;
 import javax.tools.ForwardingJavaFileManager;
 import javax.tools.JavaCompiler;
@@ -14,10 +16,31 @@ import javax.tools.SimpleJavaFileObject;
 import javax.tools.StandardJavaFileManager;
 import javax.tools.ToolProvider;
 
-/** A start that loads many classes: compiles one small source file in memory with javac. */
+/**
+ * A start that loads many classes (over 3,000): compiles a small source file in memory with javac,
+ * runs the result, reads and writes an XML document and formats a date.
+ */
 public final class CompileHello {
   private static final String SOURCE =
-      "public class Greeting { public static String text() { return \"hello\"; } }";
+      "import java.util.*; import java.util.function.*; import java.util.stream.*;\n"
+          + "public class Greeting {\n"
+          + "  interface Shape { double area(); }\n"
+          + "  record Circle(double r) implements Shape { public double area() { return Math.PI * r * r; } }\n"
+          + "  record Square(double s) implements Shape { public double area() { return s * s; } }\n"
+          + "  enum Size { SMALL, LARGE }\n"
+          + "  static <T extends Comparable<? super T>> List<T> sorted(Collection<T> in) {\n"
+          + "    List<T> out = new ArrayList<>(in); Collections.sort(out); return out; }\n"
+          + "  public static String text() {\n"
+          + "    List<Shape> shapes = List.of(new Circle(1), new Square(2));\n"
+          + "    Map<Size, List<Shape>> bySize = shapes.stream().collect(Collectors.groupingBy(\n"
+          + "        s -> s.area() > 3.5 ? Size.LARGE : Size.SMALL));\n"
+          + "    Function<Integer, String> f = i -> switch (i) { case 1 -> \"one\"; default -> \"many\"; };\n"
+          + "    StringBuilder b = new StringBuilder();\n"
+          + "    for (var e : new TreeMap<>(bySize).entrySet()) b.append(e.getKey()).append(f.apply(e.getValue().size()));\n"
+          + "    try (var sc = new Scanner(\"hello\")) { b.append(sc.next()); }\n"
+          + "    return b + String.valueOf(sorted(Set.of(3, 1, 2)));\n"
+          + "  }\n"
+          + "}\n";
 
   private CompileHello() {}
 
@@ -30,7 +53,7 @@ public final class CompileHello {
             return SOURCE;
           }
         };
-    ByteArrayOutputStream classBytes = new ByteArrayOutputStream();
+    Map<String, ByteArrayOutputStream> classes = new HashMap<>();
     StandardJavaFileManager standard = compiler.getStandardFileManager(null, null, null);
     JavaFileManager inMemory =
         new ForwardingJavaFileManager<StandardJavaFileManager>(standard) {
@@ -41,7 +64,7 @@ public final class CompileHello {
             return new SimpleJavaFileObject(URI.create("mem:///" + name + ".class"), kind) {
               @Override
               public OutputStream openOutputStream() {
-                return classBytes;
+                return classes.computeIfAbsent(name, n -> new ByteArrayOutputStream());
               }
             };
           }
@@ -51,7 +74,36 @@ public final class CompileHello {
             .getTask(null, inMemory, null, Arrays.asList("-proc:none"), null,
                 Collections.singletonList(source))
             .call();
-    System.out.println(compiled ? "compiled Greeting, " + classBytes.size() + " bytes" : "failed");
+    int size = 0;
+    for (ByteArrayOutputStream bytes : classes.values()) size += bytes.size();
+    System.out.println(compiled ? "compiled Greeting, " + size + " bytes" : "failed");
+    // Running the result loads the lambda, record and stream machinery too.
+    ClassLoader loader =
+        new ClassLoader(CompileHello.class.getClassLoader()) {
+          @Override
+          protected Class<?> findClass(String name) throws ClassNotFoundException {
+            ByteArrayOutputStream bytes = classes.get(name);
+            if (bytes == null) throw new ClassNotFoundException(name);
+            byte[] b = bytes.toByteArray();
+            return defineClass(name, b, 0, b.length);
+          }
+        };
+    System.out.println(loader.loadClass("Greeting").getMethod("text").invoke(null));
+    // As many applications do at start, it reads an XML document (its settings, say).
+    org.w3c.dom.Document settings =
+        javax.xml.parsers.DocumentBuilderFactory.newInstance()
+            .newDocumentBuilder()
+            .parse(new java.io.ByteArrayInputStream(
+                "<settings><greeting lang=\"en\">hello</greeting></settings>".getBytes("UTF-8")));
+    System.out.println("settings: " + settings.getDocumentElement().getTextContent());
+    java.io.StringWriter written = new java.io.StringWriter();
+    javax.xml.transform.TransformerFactory.newInstance()
+        .newTransformer()
+        .transform(new javax.xml.transform.dom.DOMSource(settings),
+            new javax.xml.transform.stream.StreamResult(written));
+    System.out.println("written back: " + written.toString().length() + " characters");
+    System.out.println("date: " + java.time.format.DateTimeFormatter.ofPattern("d MMMM uuuu")
+        .withLocale(java.util.Locale.ENGLISH).format(java.time.LocalDate.of(2026, 12, 8)));
     System.out.println("java.version=" + System.getProperty("java.version"));
   }
 }
