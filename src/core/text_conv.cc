@@ -216,8 +216,10 @@ MyCString WideToLocale(const wchar_t* wide, int count, bool* exact) {
   size_t needed = wcstombs(nullptr, terminated.CStr(), 0);
   if (needed != static_cast<size_t>(-1) && needed < 0x7FFFFFF0u) {
     result.SetLength(static_cast<int>(needed));
-    wcstombs(result.GetBuffer(), terminated.CStr(), needed + 1);
-    return result;
+    // The Windows C runtime counts without checking that every character converts; only the
+    // conversion itself fails on one that does not.
+    if (wcstombs(result.GetBuffer(), terminated.CStr(), needed + 1) == needed) return result;
+    result.SetLength(0);
   }
   // Slow path for characters the locale cannot represent.
   mbstate_t state{};

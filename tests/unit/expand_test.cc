@@ -21,6 +21,9 @@ using launcher_test::ScopedLocale;
 using launcher_test::ScopedPldr;
 using launcher_test::Str;
 using launcher_test::TempDir;
+using test_support::kE9FromCLocale;
+using test_support::kListSeparator;
+using test_support::kUtf8Locale;
 using Values = std::vector<std::string>;
 
 class ExpandTest : public ::testing::Test {
@@ -69,7 +72,7 @@ TEST_F(ExpandTest, ReferenceForms) {
       {"$A.jar", "x.jar"},
       {"$A_1", "$A_1"},
       {"%B%A%", "%B%A%"},
-      {"[$EMPTY]", "[]"},
+      {"[$EMPTY]", test_support::kEmptyVariablesExist ? "[]" : "[$EMPTY]"},
       {"$A$A%A%${A}", "xxxx"},
       {"$", "$"},
       {"%", "%"},
@@ -99,12 +102,14 @@ TEST_F(ExpandTest, LauncherVariables) {
   };
   for (const auto& c : cases) EXPECT_EQ(Expand(c.value), c.expected) << c.value;
 
-  // The environment wins over a launcher variable of the same name.
+  // The environment wins over a launcher variable of the same name, in Windows' way of
+  // spelling names too.
   ScopedEnv envPwd("PWD", "/from/env");
   EXPECT_EQ(Expand("$PWD"), "/from/env");
   ScopedEnv envHome("APPLICATION_HOME", "/env/home/");
   EXPECT_EQ(Expand("%APPLICATION_HOME%"), "/env/home/");
-  EXPECT_EQ(Expand("%application_home%"), "/opt/app/");
+  EXPECT_EQ(Expand("%application_home%"),
+            test_support::kEnvironmentIgnoresCase ? "/env/home/" : "/opt/app/");
 }
 
 // The HOME value, once found, is kept for the process; the checks therefore run in a child
@@ -145,10 +150,16 @@ TEST_F(ExpandTest, Utf8ModeConvertsSubstitutedText) {
   EXPECT_EQ(Expand("$LATIN"),
             "a\xE9"
             "b");
-  EXPECT_EQ(Expand("$LATIN", true), "a?b");            // not a character of the C locale
+  EXPECT_EQ(Expand("$LATIN", true), std::string("a") + kE9FromCLocale + "b");
   EXPECT_EQ(Expand("\xC3\xA9$A", true), "\xC3\xA9x");  // the value's own text is untouched
+}
 
-  ScopedLocale utf8("C.UTF-8");
+TEST_F(ExpandTest, Utf8ModeInAUtf8Locale) {
+  if (!kUtf8Locale) GTEST_SKIP() << "the C runtime has no UTF-8 locale";
+  ScopedLocale utf8(kUtf8Locale);
+  ScopedEnv latin("LATIN",
+                  "a\xE9"
+                  "b");
   ScopedEnv text("TEXT", "\xE2\x82\xAC\xF0\x9F\x98\x80");
   EXPECT_EQ(Expand("$TEXT", true), "\xE2\x82\xAC\xF0\x9F\x98\x80");
   EXPECT_EQ(Expand("$LATIN", true), "a?b");
@@ -160,22 +171,28 @@ TEST_F(ExpandTest, PathListSplitsBeforeExpanding) {
   work.File("w.jar");
   loader_.appHome = home.Slash().c_str();
   loader_.workDir = work.Slash().c_str();
-  ScopedEnv list("LIST", "pp:qq");
+  // The values are written with ':', which stands for the system's separator.
+  const auto list = [](std::string text) {
+    for (char& c : text) c = c == ':' ? kListSeparator : c;
+    return text;
+  };
+  const std::string s(1, kListSeparator), h = home.Slash();
+  ScopedEnv variable("LIST", list("pp:qq").c_str());
   const struct {
     const char* value;
     std::string expected;
   } cases[] = {
-      {"lib/a.jar::$A/b.jar", ":" + home.Slash() + "lib/a.jar:" + home.Slash() + "x/b.jar"},
-      {"a:b", ":" + home.Slash() + "a:" + home.Slash() + "b"},
-      {":a", ":" + home.Slash() + "a"},
-      {"a:", ":" + home.Slash() + "a"},
+      {"lib/a.jar::$A/b.jar", s + h + "lib/a.jar" + s + h + "x/b.jar"},
+      {"a:b", s + h + "a" + s + h + "b"},
+      {":a", s + h + "a"},
+      {"a:", s + h + "a"},
       {":", ""},
-      {"$LIST", ":" + home.Slash() + "pp:qq"},
-      {"w.jar:/abs/c.jar", ":" + work.Slash() + "w.jar:/abs/c.jar"},
+      {"$LIST", s + h + list("pp:qq")},
+      {"w.jar:/abs/c.jar", s + work.Slash() + "w.jar" + s + "/abs/c.jar"},
   };
   for (const auto& c : cases) {
     CBufferT<char> out;
-    AppendPathList(&out, c.value);
+    AppendPathList(&out, list(c.value).c_str());
     EXPECT_EQ(Str(out), c.expected) << c.value;
   }
 }
@@ -213,7 +230,8 @@ TEST_F(ExpandTest, KeyLookupsReadEachKeyByItsNature) {
   MyCStringArray options = loader_.GetValues(SettingKey::kOption);
   EXPECT_EQ(launcher_test::Elements(options), (Values{"-Dext=x", "-Dpkg=x", "-Dlatin=\xE9"}));
   MyCStringArray properties = loader_.GetValues(SettingKey::kProperty);
-  EXPECT_EQ(launcher_test::Elements(properties), (Values{"p=?"}));  // \xE9 is no C character
+  EXPECT_EQ(launcher_test::Elements(properties),
+            (Values{std::string("p=") + kE9FromCLocale}));  // \xE9 read in the C locale
 }
 
 TEST_F(ExpandTest, VmNameIsReadOnce) {

@@ -17,6 +17,7 @@ using launcher_test::CrLf;
 using launcher_test::PackagedText;
 using launcher_test::ScopedEnv;
 using launcher_test::Str;
+using test_support::kWindows;
 
 // The override cache is built on the first lookup of the process, so every test of this
 // program sees the same settings: an external part followed by the packaged text.
@@ -87,7 +88,12 @@ TEST_F(MessagesTest, BuiltInTextsAndNumbers) {
       {4294967291ul, "4294967291"},  // -5 must not come back as a large number
       {4294967295ul, "4294967295"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Str(GetMessageText(c.number)), c.text) << c.number;
+  for (const auto& c : cases) {
+    // A number without a built-in text reads as itself; on Windows, whose texts are a string
+    // table, as the empty text of a missing entry.
+    const bool listed = LookUpBuiltInMessage(c.number) != nullptr;
+    EXPECT_EQ(Str(GetMessageText(c.number)), listed || !kWindows ? c.text : "") << c.number;
+  }
   // Overridden here, but the built-in text stays in the table.
   EXPECT_STREQ(LookUpBuiltInMessage(13), "There is already an instance of this program running.");
 }
@@ -148,7 +154,7 @@ std::string ReportedText(unsigned long number) {
   dup2(saved, 2);
   close(saved);
   fclose(file);
-  FILE* in = fopen(path.c_str(), "rb");
+  FILE* in = fopen(path.c_str(), "r");  // text mode: Windows' line ends read as '\n'
   std::string text;
   char buffer[256];
   size_t n;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
@@ -25,6 +26,8 @@ using launcher_test::ScopedExePath;
 using launcher_test::ScopedLocale;
 using launcher_test::Str;
 using launcher_test::TempDir;
+using test_support::kE9FromCLocale;
+using test_support::kUtf8Locale;
 using Values = std::vector<std::string>;
 
 void Feed(CSettingsLoader& loader, const std::string& raw) {
@@ -228,16 +231,24 @@ TEST(SettingsLookup, SeesEveryChangeOfTheText) {
   EXPECT_EQ(Str(loader.GetSetting("mainclass", nullptr, nullptr, true)), "");
 }
 
+const std::string kHighBytesText =
+    "\xEF\xBB\xBF" + CrLf({"a caf\xC3\xA9 \xE2\x82\xAC", "b plain", "c x\x80y", "d caf\xC3\xA9"});
+
 TEST(SettingsToLocale, ConvertsOnlyValuesWithHighBytes) {
-  const std::string text =
-      "\xEF\xBB\xBF" + CrLf({"a caf\xC3\xA9 \xE2\x82\xAC", "b plain", "c x\x80y"});
-  EXPECT_EQ(Value(text, "a", false), "caf\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(Value(kHighBytesText, "a", false), "caf\xC3\xA9 \xE2\x82\xAC");
   // Not representable in the C locale: the value stays in UTF-8 rather than losing characters.
-  EXPECT_EQ(Value(text, "a", true), "caf\xC3\xA9 \xE2\x82\xAC");
-  EXPECT_EQ(Value(text, "b", true), "plain");
-  ScopedLocale utf8("C.UTF-8");
-  EXPECT_EQ(Value(text, "a", true), "caf\xC3\xA9 \xE2\x82\xAC");
-  EXPECT_EQ(Value(text, "c", true), "x?y");  // malformed UTF-8 becomes '?'
+  EXPECT_EQ(Value(kHighBytesText, "a", true), "caf\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(Value(kHighBytesText, "b", true), "plain");
+  // The Windows C locale holds Latin-1 characters.
+  EXPECT_EQ(Value(kHighBytesText, "d", true),
+            test_support::kCLocaleIsLatin1 ? "caf\xE9" : "caf\xC3\xA9");
+}
+
+TEST(SettingsToLocale, Utf8LocaleKeepsValidText) {
+  if (!kUtf8Locale) GTEST_SKIP() << "the C runtime has no UTF-8 locale";
+  ScopedLocale utf8(kUtf8Locale);
+  EXPECT_EQ(Value(kHighBytesText, "a", true), "caf\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(Value(kHighBytesText, "c", true), "x?y");  // malformed UTF-8 becomes '?'
 }
 
 TEST(SettingsDecode, ByteOrderMarkSelectsEncoding) {
@@ -249,20 +260,24 @@ TEST(SettingsDecode, ByteOrderMarkSelectsEncoding) {
       {"\xEF\xBB\xBFk \xC3\xA9", "k \xC3\xA9", false},
       {Utf16(u"k \u00E9\u20AC", false), "k \xC3\xA9\xE2\x82\xAC", false},
       {Utf16(u"k \u00E9\u20AC", true), "k \xC3\xA9\xE2\x82\xAC", false},
-      {Utf16(u"a\U0001F600b", false), "a\xF0\x9F\x98\x80" "b", false},  // one character
-      {Utf16(u"ab", false) + "c", "ab", false},                          // odd byte dropped
-      {Utf16(std::u16string(u"a\0b", 3), true), "a", false},             // zero unit ends it
+      {Utf16(u"a\U0001F600b", false),
+       "a\xF0\x9F\x98\x80"
+       "b",
+       false},                                                // one character
+      {Utf16(u"ab", false) + "c", "ab", false},               // odd byte dropped
+      {Utf16(std::u16string(u"a\0b", 3), true), "a", false},  // zero unit ends it
       {"k \xC3\xA9", "k \xC3\xA9", true},
-      {"k \xE9x", "k ?x", false},
+      {"k \xE9x", std::string("k ") + kE9FromCLocale + "x", false},
       {std::string("k v\0w", 5), "k v", false},
       {std::string("k v\0w", 5), "k v", true},
       {std::string("k v\0\xE9", 5), "k v", false},  // ASCII up to the NUL: copied as it is
-      {std::string("k \xE9\0w", 5), "k ?", false},  // converted, still ends at the NUL
-      {"\xFF", "?", false},                         // too short for any mark
+      {std::string("k \xE9\0w", 5), std::string("k ") + kE9FromCLocale, false},  // ends at NUL
+      {"\xFF", test_support::kCLocaleIsLatin1 ? "\xC3\xBF" : "?", false},  // too short for a mark
   };
   for (const auto& c : cases) {
+    if (c.utf8Locale && !kUtf8Locale) continue;
     std::unique_ptr<ScopedLocale> locale;
-    if (c.utf8Locale) locale = std::make_unique<ScopedLocale>("C.UTF-8");
+    if (c.utf8Locale) locale = std::make_unique<ScopedLocale>(kUtf8Locale);
     CSettingsLoader loader(false);
     Feed(loader, c.raw);
     EXPECT_EQ(Str(loader), c.text) << "raw text of " << c.raw.size() << " bytes";
@@ -302,9 +317,16 @@ TEST(SettingsWorkDir, RefreshAddsTrailingSlash) {
   CSettingsLoader loader(false);
   loader.RefreshWorkDir();
   EXPECT_EQ(Str(loader.workDir), dir.Slash());
-  ScopedCwd root("/");
+  // The platform reads it into a buffer only with room for its NUL.
+  char buffer[4096];
+  EXPECT_TRUE(GetWorkingDir(buffer, static_cast<int>(dir.path().size()) + 1));
+  EXPECT_FALSE(GetWorkingDir(buffer, static_cast<int>(dir.path().size())));
+  EXPECT_STREQ(buffer, "");
+  // A root directory ends in its separator already.
+  const std::string root = std::filesystem::path(dir.path()).root_path().string();
+  ScopedCwd inRoot(root);
   loader.RefreshWorkDir();
-  EXPECT_EQ(Str(loader.workDir), "/");
+  EXPECT_EQ(Str(loader.workDir), root);
 }
 
 // A packed executable in a temporary directory, loaded through the real loading sequence.
@@ -349,6 +371,31 @@ TEST_F(SettingsExternal, NamesWithoutExtension) {
   EXPECT_EQ(Str(Load(dotted)->GetSetting("stdout")), "packaged");
   dir_.File("my.app/tool.cfg", "stdout right-file");
   EXPECT_EQ(Str(Load(dotted)->GetSetting("stdout")), "right-file");
+}
+
+// On Windows '\' ends the directory part as '/' does; elsewhere it belongs to the file name.
+TEST_F(SettingsExternal, BackslashInTheOwnPath) {
+  std::string exe = Pack("my.app\\tool", CrLf({"stdout packaged"}));
+  dir_.File("my.cfg", "stdout before the dot of my.app");
+  EXPECT_EQ(Str(Load(exe)->GetSetting("stdout")),
+            test_support::kWindows ? "packaged" : "before the dot of my.app");
+}
+
+// An own path longer than the launcher's path buffer leaves it without its file and home.
+TEST_F(SettingsExternal, OwnPathUpToThePathBuffer) {
+  std::string relative;
+  for (size_t i = dir_.path().size() + 1; i < test_support::kMaxPath; ++i) {
+    relative += i % 100 == 0 && i + 1 < test_support::kMaxPath ? '/' : 'x';
+  }
+  const std::string exe = Pack(relative, CrLf({"stdout packaged"}));
+  ASSERT_EQ(exe.size(), static_cast<size_t>(test_support::kMaxPath));
+  auto fits = Load(exe);
+  EXPECT_EQ(Str(fits->exePath), exe);
+  EXPECT_EQ(Str(fits->GetSetting("stdout")), "packaged");
+  auto tooLong = Load(exe + "x");
+  EXPECT_EQ(Str(tooLong->exePath), "");
+  EXPECT_EQ(Str(tooLong->appHome), "");
+  EXPECT_EQ(tooLong->trailerEnd, -1);
 }
 
 TEST_F(SettingsExternal, ExternalValuesComeFirst) {
@@ -400,11 +447,12 @@ TEST_F(SettingsExternal, FileEncodings) {
       {Utf16(u"option \u00E9\u20AC\r\n", false), false, "\xC3\xA9\xE2\x82\xAC"},
       {Utf16(u"option \u00E9\u20AC", true), false, "\xC3\xA9\xE2\x82\xAC"},
       {"option \xC3\xA9\xE2\x82\xAC", true, "\xC3\xA9\xE2\x82\xAC"},
-      {"option \xE9\r\n", false, "?"},
+      {"option \xE9\r\n", false, kE9FromCLocale},
   };
   for (const auto& c : cases) {
+    if (c.utf8Locale && !kUtf8Locale) continue;
     std::unique_ptr<ScopedLocale> locale;
-    if (c.utf8Locale) locale = std::make_unique<ScopedLocale>("C.UTF-8");
+    if (c.utf8Locale) locale = std::make_unique<ScopedLocale>(kUtf8Locale);
     std::string exe = Pack("enc", CrLf({"option packaged"}));
     dir_.File("enc.cfg", c.contents);
     auto loader = Load(exe);
@@ -413,10 +461,11 @@ TEST_F(SettingsExternal, FileEncodings) {
   }
 }
 
+// ("nul" would name the null device on Windows.)
 TEST_F(SettingsExternal, NulInsideTheFile) {
-  std::string exe = Pack("nul", CrLf({"mainclass pkg.Main", "option p"}));
+  std::string exe = Pack("zeros", CrLf({"mainclass pkg.Main", "option p"}));
   const std::string lines = CrLf({"option a"}) + std::string(1, '\0') + CrLf({"option b"});
-  dir_.File("nul.cfg", "\xEF\xBB\xBF" + lines);
+  dir_.File("zeros.cfg", "\xEF\xBB\xBF" + lines);
   auto loader = Load(exe);
   EXPECT_EQ(AllValues(*loader, "option"), (Values{"a"}));
   EXPECT_EQ(Str(loader->GetSetting("mainclass", nullptr, nullptr, true)), "pkg.Main");
@@ -424,9 +473,9 @@ TEST_F(SettingsExternal, NulInsideTheFile) {
 
   // In UTF-16 or without a mark the conversion stops at the NUL: only the rest of the file is
   // lost.
-  dir_.File("nul.cfg", Utf16(std::u16string(u"option a\r\n\0option b", 19), false));
+  dir_.File("zeros.cfg", Utf16(std::u16string(u"option a\r\n\0option b", 19), false));
   EXPECT_EQ(AllValues(*Load(exe), "option"), (Values{"a", "p"}));
-  dir_.File("nul.cfg", lines);
+  dir_.File("zeros.cfg", lines);
   EXPECT_EQ(AllValues(*Load(exe), "option"), (Values{"a", "p"}));
 }
 

@@ -3,17 +3,16 @@
 // for packed executables (launcher image + payload).
 #pragma once
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "../support/temp_dir.h"
+#include "../support/test_platform.h"
 #include "core/buffer.h"
 #include "platform/platform.h"
 #include "settings/payload.h"
@@ -22,14 +21,12 @@
 namespace launcher_test {
 
 inline void MakeDirs(const std::string& path) {
-  for (size_t i = 1; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
-  }
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
 }
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0) MakeDirs(path.substr(0, slash));
+  MakeDirs(std::filesystem::path(path).parent_path().string());
   FILE* f = fopen(path.c_str(), "wb");
   if (!f) abort();
   fwrite(bytes.data(), 1, bytes.size(), f);
@@ -59,19 +56,9 @@ class ScopedEnv {
     const char* old = getenv(name);
     had_ = old != nullptr;
     if (had_) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
+    test_support::SetEnv(name, value);
   }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
+  ~ScopedEnv() { test_support::SetEnv(name_.c_str(), had_ ? old_.c_str() : nullptr); }
 
  private:
   std::string name_;
@@ -79,6 +66,8 @@ class ScopedEnv {
   bool had_;
 };
 
+// Switches the C library's locale; test_support::kUtf8Locale is null where there is no UTF-8
+// locale, and the tests leave out what needs one.
 class ScopedLocale {
  public:
   explicit ScopedLocale(const char* name) : old_(setlocale(LC_ALL, nullptr)) {
@@ -92,17 +81,13 @@ class ScopedLocale {
 
 class ScopedCwd {
  public:
-  explicit ScopedCwd(const std::string& dir) {
-    char buffer[4096];
-    if (!getcwd(buffer, sizeof buffer) || chdir(dir.c_str()) != 0) abort();
-    old_ = buffer;
+  explicit ScopedCwd(const std::string& dir) : old_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
   }
-  ~ScopedCwd() {
-    if (chdir(old_.c_str()) != 0) abort();
-  }
+  ~ScopedCwd() { std::filesystem::current_path(old_); }
 
  private:
-  std::string old_;
+  std::filesystem::path old_;
 };
 
 // Points the launcher's own path at a file and supplies the archive size its image would hold.
