@@ -1,6 +1,6 @@
-// Behaviour whose expectations rest on POSIX: symbolic links, permission bits and descriptors
-// told apart by their inode. The Windows build leaves this file out; its own counterparts are
-// in tests/windows.
+// Behaviour whose expectations rest on POSIX: symbolic links, permission bits, private
+// directories and descriptors told apart by their inode. The Windows build leaves this file out;
+// its own counterparts are in tests/windows.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +10,8 @@
 #include <string>
 
 #include "class_path_fixture.h"
+#include "runtime/runtime_release.h"
+#include "runtime/user_cache.h"
 #include "runtime_fixture.h"
 #include "services/std_redir.h"
 #include "test_files.h"
@@ -22,6 +24,7 @@ using launcher_test::kArch;
 using launcher_test::RuntimeTest;
 using launcher_test::ScopedEnv;
 using launcher_test::SplitList;
+using launcher_test::Str;
 using launcher_test::TempDir;
 using launcher_test::Values;
 
@@ -56,6 +59,60 @@ TEST_F(RuntimeTest, CustomLibraryThatCannotBeReadIsSkipped) {
   ScopedEnv javaHome("JAVA_HOME", rt_.path().c_str());
   Settings(CrLf({"jre_order ce", "jvmdll " + locked}));
   EXPECT_EQ(Find(), env);
+}
+
+TEST(RuntimeRelease, VersionComesFromTheReleaseFileAboveTheLibrary) {
+  TempDir dir;
+  const std::string modern = dir.File("jdk/lib/server/libjvm.so");
+  dir.File(
+      "jdk/release",
+      "JAVA_VERSION_DATE=\"2026-11-17\"\r\nXJAVA_VERSION=\"1\"\r\nJAVA_VERSION=\"17.0.21.1\"\r\n"
+      "JAVA_RUNTIME_VERSION=\"17.0.21.1+2\"");
+  RuntimeRelease release;
+  MyCString why;
+  ASSERT_TRUE(ReadRuntimeRelease(modern.c_str(), &release, why)) << why.CStr();
+  EXPECT_EQ(Str(release.home), dir / "jdk");
+  EXPECT_EQ(Str(release.javaVersion), "17.0.21.1");
+  EXPECT_EQ(Str(release.runtimeVersion), "17.0.21.1+2");
+  EXPECT_EQ(release.feature, 17);
+
+  // lib/<arch>/server, reached through a link; unquoted values.
+  const std::string legacy = dir.File("jre8/lib/amd64/server/libjvm.so");
+  dir.File("jre8/release", "JAVA_VERSION=1.8.0_202\n");
+  ASSERT_EQ(symlink(legacy.c_str(), (dir / "link.so").c_str()), 0);
+  ASSERT_TRUE(ReadRuntimeRelease((dir / "link.so").c_str(), &release, why)) << why.CStr();
+  EXPECT_EQ(Str(release.library), legacy);
+  EXPECT_EQ(release.feature, 8);
+  EXPECT_EQ(Str(release.runtimeVersion), "");
+
+  // A file without JAVA_VERSION counts as none, and the reason names both places.
+  const std::string bare = dir.File("bare/lib/server/libjvm.so");
+  dir.File("bare/release", "JAVA_VERSION\nJAVA_VERSIONS=\"1\"\n");
+  EXPECT_FALSE(ReadRuntimeRelease(bare.c_str(), &release, why));
+  EXPECT_EQ(Str(why), "no release file at " + dir / "bare/release or " + dir / "release");
+}
+
+TEST(UserCache, PrivateDirectoriesAreMadeOrClosed) {
+  TempDir dir;
+  const char* why = "";
+  const std::string nested = dir / "a/b";
+  ASSERT_TRUE(MakePrivateDirectory(nested.c_str(), &why)) << why;
+  ASSERT_EQ(chmod(nested.c_str(), 0755), 0);  // closed to others again
+  ASSERT_TRUE(MakePrivateDirectory(nested.c_str(), &why)) << why;
+  for (const std::string& path : {dir / "a", nested}) {
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << path;
+  }
+  ASSERT_EQ(symlink(nested.c_str(), (dir / "link").c_str()), 0);
+  EXPECT_FALSE(MakePrivateDirectory((dir / "link").c_str(), &why));
+  EXPECT_STREQ(why, "is a symbolic link");
+  ASSERT_EQ(chmod(nested.c_str(), 0777), 0);  // another user may have written into it
+  EXPECT_FALSE(MakePrivateDirectory(nested.c_str(), &why));
+  EXPECT_STREQ(why, "is writable by other users");
+  dir.File("file", "x");
+  EXPECT_FALSE(MakePrivateDirectory((dir / "file").c_str(), &why));
+  EXPECT_STREQ(why, "is not a directory");
 }
 
 bool SameFile(int fd, const struct stat& before) {

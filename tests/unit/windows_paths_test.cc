@@ -1,5 +1,5 @@
 // The Windows build's own path rules in the shared code: drive letters and backslashes in
-// class paths, runtime directories, the own path and forcecwd.
+// class paths, runtime directories, the runtime's release file, the own path and forcecwd.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,6 +7,7 @@
 
 #include "app/driver.h"
 #include "class_path_fixture.h"
+#include "runtime/runtime_release.h"
 #include "runtime_fixture.h"
 #include "test_files.h"
 
@@ -37,6 +38,24 @@ TEST_F(ClassPathTest, DriveLettersAndBackslashes) {
 TEST_F(RuntimeTest, RuntimeDirectoryEndedByABackslash) {
   Library(rt_, "bin\\server\\");
   EXPECT_EQ(Probe(rt_.path() + "\\"), rt_.path() + "\\bin\\server/jvm.dll");
+}
+
+// The release file lies two levels above bin\server\jvm.dll, three above the JRE inside a
+// JDK 8; the library's real path has backslashes.
+TEST(WindowsRuntimeReleaseTest, ReleaseFileAboveTheLibrary) {
+  TempDir dir;
+  RuntimeRelease release;
+  MyCString why;
+  const std::string modern = dir.File("jdk\\bin\\server\\jvm.dll");
+  dir.File("jdk\\release", "JAVA_VERSION=\"21.0.2\"\n");
+  ASSERT_TRUE(ReadRuntimeRelease(modern.c_str(), &release, why)) << why.CStr();
+  EXPECT_EQ(Str(release.home), dir.path() + "\\jdk");
+  EXPECT_EQ(release.feature, 21);
+  const std::string legacy = dir.File("jdk8\\jre\\bin\\server\\jvm.dll");
+  dir.File("jdk8\\release", "JAVA_VERSION=\"1.8.0_402\"\n");
+  ASSERT_TRUE(ReadRuntimeRelease(legacy.c_str(), &release, why)) << why.CStr();
+  EXPECT_EQ(Str(release.home), dir.path() + "\\jdk8");
+  EXPECT_EQ(release.feature, 8);
 }
 
 // The executable's directory ends at its last backslash, and "tool.cfg" beside "tool.exe" is
