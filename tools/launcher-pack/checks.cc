@@ -137,4 +137,54 @@ std::vector<std::string> CheckSettings(const std::vector<std::string>& lines,
   return warnings;
 }
 
+std::vector<std::string> CheckShippedRuntime(const std::vector<std::string>& lines) {
+  // Single-valued keys: the first line counts. Each found value keeps its line number.
+  std::pair<std::size_t, std::string> jre, jvmdll, order;
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    std::string key, value;
+    if (!SplitSettingsLine(lines[n], &key, &value)) continue;
+    auto* slot = key == "jre"         ? &jre
+                 : key == "jvmdll"    ? &jvmdll
+                 : key == "jre_order" ? &order
+                                      : nullptr;
+    if (slot && slot->first == 0) *slot = {n + 1, value};
+  }
+  std::vector<std::string> warnings;
+  auto where = [](std::size_t line) { return "settings line " + std::to_string(line) + ": "; };
+  static const std::set<std::string> kBeside = {
+      "jre", "jre/", "./jre", "./jre/", "%APPLICATION_HOME%jre", "%APPLICATION_HOME%jre/"};
+  if (jre.first && !kBeside.count(jre.second)) {
+    warnings.push_back(where(jre.first) + "jre '" + jre.second +
+                       "' makes the launcher look there instead of in the runtime shipped "
+                       "beside the executable (jre/)");
+  }
+  // The order as the launcher reads it: known letters, any case; none known means cbsie.
+  std::string letters;
+  for (char c : Lower(order.second)) {
+    if (std::string("cbsie").find(c) != std::string::npos) letters += c;
+  }
+  const bool defaulted = letters.empty();
+  if (defaulted) letters = "cbsie";
+  const std::size_t b = letters.find('b');
+  if (b == std::string::npos) {
+    warnings.push_back(where(order.first) + "jre_order '" + order.second +
+                       "' has no b, so the runtime shipped beside the executable is never used");
+  } else {
+    std::string before;
+    for (char c : letters.substr(0, b)) {
+      if (c != 'c') before += c;  // c finds nothing without jvmdll, told below
+    }
+    if (!before.empty() && !defaulted) {
+      warnings.push_back(where(order.first) + "jre_order '" + order.second + "' tries " + before +
+                         " before b, so a Java installed on the machine may be used instead of "
+                         "the runtime shipped beside the executable");
+    }
+    if (jvmdll.first && letters.find('c') < b) {
+      warnings.push_back(where(jvmdll.first) + "jvmdll '" + jvmdll.second +
+                         "' is tried before the runtime shipped beside the executable");
+    }
+  }
+  return warnings;
+}
+
 }  // namespace launcher_pack

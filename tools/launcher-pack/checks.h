@@ -24,4 +24,9 @@ bool HasSettingKey(const std::vector<std::string>& lines, const std::string& key
 std::vector<std::string> CheckSettings(const std::vector<std::string>& lines,
                                        const std::set<std::string>& jar_entries);
 
+// Warnings when the settings keep the launcher from taking the runtime shipped as jre/ beside the
+// executable: a `jre` setting naming another directory, a `jre_order` without `b` or with other
+// strategies before it, and a `jvmdll` that `c` tries first.
+std::vector<std::string> CheckShippedRuntime(const std::vector<std::string>& lines);
+
 }  // namespace launcher_pack

@@ -6,9 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "app_folder.h"
 #include "file_io.h"
 #include "inspect.h"
 #include "pack.h"
+#include "platform_of.h"
+#include "runtime_image.h"
 #include "targets.h"
 #include "windows_resources.h"
 
@@ -20,8 +23,11 @@ constexpr char kUsage[] =
     "usage: launcher-pack [--target TARGET | --launcher IMAGE] --jar APP.jar\n"
     "                     [--settings FILE] [--set 'key value']... [--splash IMAGEFILE]\n"
     "                     [--icon ICOFILE] [--version-info KEY=VALUE]... [--strict] [--no-cds]\n"
-    "                     [--runtime DIR [--embed-runtime] [--compression-level N]]\n"
-    "                     -o OUTPUT\n"
+    "                     [RUNTIME [--runtime-beside] [--archive FILE.tar.gz]\n"
+    "                      [--embed-runtime [--compression-level N]]] -o OUTPUT\n"
+    "       RUNTIME: --jlink [--jdk DIR] [--add-modules M,...]... [--drop-nocoops-archive]\n"
+    "                        [--runtime-out DIR]\n"
+    "              | --runtime DIR\n"
     "       launcher-pack --inspect FILE\n"
     "       launcher-pack --list-targets\n"
     "       launcher-pack --version\n"
@@ -48,7 +54,21 @@ constexpr char kUsage[] =
     "                     description, copyright, original-filename or internal-name\n"
     "  --strict           treat the settings warnings as errors\n"
     "  --no-cds           do not add 'cds auto' (class-data sharing) to the settings\n"
-    "  --runtime DIR      a Java runtime image to ship with the application\n"
+    "  --jlink            make a runtime for the jar with a JDK's jlink: the modules jdeps\n"
+    "                     finds, jdk.crypto.ec, jdk.localedata, jdk.zipfs and jdk.charsets\n"
+    "  --jdk DIR          the JDK whose jlink, jdeps and java are used (default: JAVA_HOME,\n"
+    "                     else the java on PATH)\n"
+    "  --add-modules M,.. more modules for the runtime; repeatable\n"
+    "  --drop-nocoops-archive\n"
+    "                     leave out lib/server/classes_nocoops.jsa, the class data archive\n"
+    "                     used only with heaps of 32 GiB and more\n"
+    "  --runtime-out DIR  keep the made runtime in DIR (a new directory)\n"
+    "  --runtime DIR      a Java runtime image to ship with the application, instead of\n"
+    "                     making one\n"
+    "  --runtime-beside   copy the runtime to jre/ beside OUTPUT, where the launcher finds it\n"
+    "                     first\n"
+    "  --archive FILE     write FILE, a .tar.gz of a folder holding OUTPUT and the runtime\n"
+    "                     as jre/\n"
     "  --embed-runtime    put the runtime into the executable (Linux images); the first\n"
     "                     start unpacks it into the user's cache directory\n"
     "  --compression-level N\n"
@@ -68,6 +88,10 @@ struct UsageError {
 
 struct Arguments {
   PackOptions pack;
+  RuntimeRequest runtime;
+  JlinkOptions jlink;
+  bool make_runtime = false, runtime_beside = false;
+  std::optional<std::string> archive;
   bool launcher_set = false, jar_set = false, output_set = false;
   std::optional<std::string> inspect, target;
   bool help = false, list_targets = false, version = false;
@@ -85,6 +109,38 @@ void SetOnce(const std::string& name, std::optional<std::string>* target,
   *target = value;
 }
 
+// The runtime options go together: one source (--jlink or --runtime), and something that ships or
+// keeps the runtime.
+void CheckRuntimeOptions(Arguments* args) {
+  const JlinkOptions& jlink = args->jlink;
+  const std::pair<const char*, bool> jlink_only[] = {
+      {"--jdk", jlink.jdk.has_value()},
+      {"--add-modules", !jlink.add_modules.empty()},
+      {"--runtime-out", jlink.output_dir.has_value()},
+      {"--drop-nocoops-archive", jlink.drop_nocoops_archive}};
+  for (const auto& [option, given] : jlink_only) {
+    if (given && !args->make_runtime) throw UsageError{std::string(option) + " needs --jlink"};
+  }
+  if (args->make_runtime && args->runtime.take) {
+    throw UsageError{"--jlink and --runtime cannot be combined"};
+  }
+  const bool beside = args->runtime_beside || args->archive;
+  if (beside && !args->make_runtime && !args->runtime.take) {
+    throw UsageError{std::string(args->archive ? "--archive" : "--runtime-beside") +
+                     " needs a runtime: --jlink or --runtime DIR"};
+  }
+  // --embed-runtime without a runtime is refused by the packing itself.
+  const bool ships = beside || args->pack.embed_runtime;
+  if (args->runtime.take && !ships) {
+    throw UsageError{"--runtime needs --runtime-beside, --archive or --embed-runtime"};
+  }
+  if (args->make_runtime && !ships && !jlink.output_dir) {
+    throw UsageError{"--jlink needs --runtime-beside, --archive, --embed-runtime or --runtime-out"};
+  }
+  if (args->make_runtime) args->runtime.jlink = jlink;
+  args->pack.runtime_beside = beside;
+}
+
 Arguments Parse(int argc, const char* const* argv) {
   Arguments args;
   for (int i = 1; i < argc; ++i) {
@@ -93,10 +149,14 @@ Arguments Parse(int argc, const char* const* argv) {
       args.help = true;
       return args;
     }
-    if (name == "--strict" || name == "--list-targets" || name == "--version") {
-      bool& flag = name == "--strict"         ? args.pack.strict
-                   : name == "--list-targets" ? args.list_targets
-                                              : args.version;
+    if (name == "--strict" || name == "--list-targets" || name == "--version" ||
+        name == "--jlink" || name == "--runtime-beside" || name == "--drop-nocoops-archive") {
+      bool& flag = name == "--strict"                 ? args.pack.strict
+                   : name == "--list-targets"         ? args.list_targets
+                   : name == "--jlink"                ? args.make_runtime
+                   : name == "--runtime-beside"       ? args.runtime_beside
+                   : name == "--drop-nocoops-archive" ? args.jlink.drop_nocoops_archive
+                                                      : args.version;
       flag = true;
       continue;
     }
@@ -114,10 +174,23 @@ Arguments Parse(int argc, const char* const* argv) {
       value = name.substr(eq + 1);
       name.resize(eq);
     }
-    static const std::vector<std::string> kKnown = {
-        "--launcher",         "--jar",     "--settings", "--set",  "--splash",       "-o",
-        "--output",           "--inspect", "--target",   "--icon", "--version-info", "--runtime",
-        "--compression-level"};
+    static const std::vector<std::string> kKnown = {"--launcher",
+                                                    "--jar",
+                                                    "--settings",
+                                                    "--set",
+                                                    "--splash",
+                                                    "-o",
+                                                    "--output",
+                                                    "--inspect",
+                                                    "--target",
+                                                    "--icon",
+                                                    "--version-info",
+                                                    "--runtime",
+                                                    "--compression-level",
+                                                    "--jdk",
+                                                    "--add-modules",
+                                                    "--runtime-out",
+                                                    "--archive"};
     bool known = false;
     for (const std::string& k : kKnown) known = known || k == name;
     if (!known) {
@@ -148,10 +221,18 @@ Arguments Parse(int argc, const char* const* argv) {
         throw UsageError{"--compression-level takes a number from 1 to 22"};
       }
       args.pack.runtime_level = level;
-    } else if (name == "--runtime") {
-      SetOnce(name, &args.pack.runtime_dir, *value);
     } else if (name == "--icon") {
       SetOnce(name, &args.pack.icon_path, *value);
+    } else if (name == "--jdk") {
+      SetOnce(name, &args.jlink.jdk, *value);
+    } else if (name == "--add-modules") {
+      args.jlink.add_modules.push_back(*value);
+    } else if (name == "--runtime-out") {
+      SetOnce(name, &args.jlink.output_dir, *value);
+    } else if (name == "--runtime") {
+      SetOnce(name, &args.runtime.take, *value);
+    } else if (name == "--archive") {
+      SetOnce(name, &args.archive, *value);
     } else if (name == "--version-info") {
       std::string error;
       if (!AddVersionInfoField(*value, &args.pack.version_info, &error)) throw UsageError{error};
@@ -163,11 +244,13 @@ Arguments Parse(int argc, const char* const* argv) {
       args.pack.set_lines.push_back(*value);
     }
   }
-  const bool any_pack = args.launcher_set || args.jar_set || args.output_set ||
-                        args.pack.settings_path || args.pack.splash_path || args.pack.icon_path ||
-                        !args.pack.version_info.empty() || !args.pack.set_lines.empty() ||
-                        args.target || args.pack.strict || !args.pack.default_cds ||
-                        args.pack.runtime_dir || args.pack.embed_runtime;
+  const bool any_pack =
+      args.launcher_set || args.jar_set || args.output_set || args.pack.settings_path ||
+      args.pack.splash_path || args.pack.icon_path || !args.pack.version_info.empty() ||
+      !args.pack.set_lines.empty() || args.target || args.pack.strict || !args.pack.default_cds ||
+      args.pack.embed_runtime || args.make_runtime || args.runtime.take || args.runtime_beside ||
+      args.archive || args.jlink.jdk || !args.jlink.add_modules.empty() || args.jlink.output_dir ||
+      args.jlink.drop_nocoops_archive;
   const std::pair<const char*, bool> modes[] = {{"--inspect", args.inspect.has_value()},
                                                 {"--list-targets", args.list_targets},
                                                 {"--version", args.version}};
@@ -188,6 +271,7 @@ Arguments Parse(int argc, const char* const* argv) {
   }
   if (!args.jar_set) throw UsageError{"missing required option --jar"};
   if (!args.output_set) throw UsageError{"missing required option -o"};
+  CheckRuntimeOptions(&args);
   return args;
 }
 
@@ -295,7 +379,40 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     return kExitFailure;
   }
   std::vector<std::string> warnings, notes;
-  if (!PackFiles(args.pack, &error, &warnings, &notes)) {
+  RuntimeImage runtime;
+  // A runtime to make, or one to ship beside the executable, is made or checked here; one that is
+  // only embedded is read by the packing, which says what is wrong with it.
+  if (args.runtime.jlink || args.runtime_beside || args.archive) {
+    if (!ObtainRuntime(args.runtime, args.pack.jar_path, &runtime, &error, &notes)) {
+      err << "launcher-pack: " << error << "\n";
+      return kExitFailure;
+    }
+    args.pack.runtime_dir = runtime.dir().string();
+  } else if (args.runtime.take) {
+    args.pack.runtime_dir = *args.runtime.take;
+  }
+  Bytes image;
+  std::string reason;
+  if (args.pack.runtime_dir && ReadFile(args.pack.launcher_path, &image, &reason)) {
+    const std::string mismatch =
+        PlatformMismatchWarning(*args.pack.runtime_dir, image, args.pack.launcher_path);
+    if (!mismatch.empty()) warnings.push_back(mismatch);
+  }
+  if (args.runtime_beside) {
+    // The application folder is made when it does not exist yet.
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::path(args.pack.output_path).parent_path();
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+  }
+  std::vector<std::string> pack_warnings, pack_notes;
+  const bool packed = PackFiles(args.pack, &error, &pack_warnings, &pack_notes) &&
+                      (!args.runtime_beside ||
+                       InstallRuntimeBeside(args.pack.output_path, runtime.dir(), &error)) &&
+                      (!args.archive || WriteAppArchive(*args.archive, args.pack.output_path,
+                                                        runtime.dir(), &error));
+  notes.insert(notes.end(), pack_notes.begin(), pack_notes.end());
+  warnings.insert(warnings.end(), pack_warnings.begin(), pack_warnings.end());
+  if (!packed) {
     err << "launcher-pack: " << error << "\n";
     return kExitFailure;
   }

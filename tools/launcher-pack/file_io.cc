@@ -40,20 +40,6 @@ const char* KindOf(mode_t mode) {
   return "a special file";
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::string* reason) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *reason = std::strerror(errno);
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // A temporary file beside a target, removed unless it is renamed over the target, also when one
 // of kCleanupSignals ends the process. Only one exists at a time.
 class TempFile {
@@ -133,6 +119,20 @@ TempFile::~TempFile() {
 
 }  // namespace
 
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::string* reason) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *reason = std::strerror(errno);
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 InputFile::~InputFile() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -196,10 +196,20 @@ bool ReadFile(const std::string& path, Bytes* data, std::string* reason) {
 
 bool WriteFileAtomically(const std::string& path, const Bytes& head, const InputFile* tail,
                          mode_t mode, std::string* reason) {
+  return WriteFileAtomically(
+      path, mode,
+      [&](int fd, std::string* why) {
+        return WriteAll(fd, head.data(), head.size(), why) && (!tail || tail->CopyTo(fd, why));
+      },
+      reason);
+}
+
+bool WriteFileAtomically(const std::string& path, mode_t mode,
+                         const std::function<bool(int fd, std::string* reason)>& write,
+                         std::string* reason) {
   TempFile tmp;
   if (!tmp.Create(path, reason)) return false;
-  if (!WriteAll(tmp.fd(), head.data(), head.size(), reason)) return false;
-  if (tail && !tail->CopyTo(tmp.fd(), reason)) return false;
+  if (!write(tmp.fd(), reason)) return false;
   if (::fchmod(tmp.fd(), mode) != 0 || ::fsync(tmp.fd()) != 0) {
     *reason = std::strerror(errno);
     return false;

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "payload_format.h"
@@ -44,5 +45,14 @@ bool ReadFile(const std::string& path, Bytes* data, std::string* reason);
 // SIGTERM or SIGHUP while the temporary file exists remove it before the process ends.
 bool WriteFileAtomically(const std::string& path, const Bytes& head, const InputFile* tail,
                          mode_t mode, std::string* reason);
+
+// Like WriteFileAtomically, with the contents written to the temporary file's descriptor by
+// write, which sets *reason when it fails.
+bool WriteFileAtomically(const std::string& path, mode_t mode,
+                         const std::function<bool(int fd, std::string* reason)>& write,
+                         std::string* reason);
+
+// Writes all size bytes to fd; sets *reason on failure.
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::string* reason);
 
 }  // namespace launcher_pack

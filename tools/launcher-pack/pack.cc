@@ -248,6 +248,10 @@ bool PackFiles(const PackOptions& options, std::string* error, std::vector<std::
     input.settings_lines.push_back("cds auto");
   }
   std::vector<std::string> found = CheckSettings(input.settings_lines, layout.entries);
+  if (options.runtime_beside) {
+    const std::vector<std::string> shipped = CheckShippedRuntime(input.settings_lines);
+    found.insert(found.end(), shipped.begin(), shipped.end());
+  }
   found.insert(found.end(), manifest_warnings.begin(), manifest_warnings.end());
   if (warnings) *warnings = found;
   if (notes) *notes = added;

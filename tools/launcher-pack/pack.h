@@ -60,6 +60,9 @@ struct PackOptions {
   std::optional<std::string> runtime_dir;
   bool embed_runtime = false;
   int runtime_level = 19;  // zstd compression level of an embedded runtime
+  // A runtime ships as jre/ beside the executable: the settings are checked for lines that
+  // would keep the launcher from using it (see CheckShippedRuntime).
+  bool runtime_beside = false;
 };
 
 // Reads the inputs, builds the packed file and writes it with mode 0755; the jar is copied in
