@@ -61,7 +61,7 @@ constexpr char kUsage[] =
     "  --add-modules M,.. more modules for the runtime; repeatable\n"
     "  --drop-nocoops-archive\n"
     "                     leave out lib/server/classes_nocoops.jsa, the class data archive\n"
-    "                     used only with heaps of 32 GiB and more\n"
+    "                     used only without compressed pointers (heaps of 32 GiB and more)\n"
     "  --runtime-out DIR  keep the made runtime in DIR (a new directory)\n"
     "  --runtime DIR      a Java runtime image to ship with the application, instead of\n"
     "                     making one\n"

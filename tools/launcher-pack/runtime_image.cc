@@ -152,7 +152,7 @@ std::string StripLibraries(const fs::path& runtime) {
     ++(result.started && result.status == 0 ? stripped : failed);
   }
   return "native debug symbols stripped with " + *strip + " from " + std::to_string(stripped) +
-         " libraries" + (failed ? " (" + std::to_string(failed) + " could not be stripped)" : "");
+         " of " + std::to_string(stripped + failed) + " shared libraries";
 }
 
 // Makes the runtime for the jar with the JDK's jlink into out (which must not exist yet).
