@@ -79,7 +79,7 @@ const char kJlinkMakesRuntime[] =
     " > \"$out/lib/server/libjvm.so\"\n"
     "touch \"$out/lib/server/classes.jsa\" \"$out/lib/server/classes_nocoops.jsa\"\n";
 
-class RuntimeCliTest : public ::testing::Test {
+class PackRuntimeCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
     WriteBytes(dir_ / "launcher", MakeImage());
@@ -94,7 +94,7 @@ class RuntimeCliTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(RuntimeCliTest, JlinkGetsJdepsModulesDefaultsAndAddedOnesAndShipsTheResult) {
+TEST_F(PackRuntimeCliTest, JlinkGetsJdepsModulesDefaultsAndAddedOnesAndShipsTheResult) {
   const fs::path jdk = MakeFakeJdk(dir_, kJlinkMakesRuntime);
   const auto run =
       RunTool(Args({"--jlink", "--jdk", jdk, "--add-modules", "jdk.jfr,java.sql",
@@ -115,7 +115,7 @@ TEST_F(RuntimeCliTest, JlinkGetsJdepsModulesDefaultsAndAddedOnesAndShipsTheResul
   EXPECT_NE(run.err.find("modules java.logging,jdk.localedata"), std::string::npos) << run.err;
 }
 
-TEST_F(RuntimeCliTest, AJlinkWithoutTheStripPluginIsRunAgainWithoutIt) {
+TEST_F(PackRuntimeCliTest, AJlinkWithoutTheStripPluginIsRunAgainWithoutIt) {
   const fs::path jdk = MakeFakeJdk(
       dir_,
       std::string("case \"$*\" in *--strip-native-debug-symbols*)\n"
@@ -133,7 +133,7 @@ TEST_F(RuntimeCliTest, AJlinkWithoutTheStripPluginIsRunAgainWithoutIt) {
   EXPECT_FALSE(fs::exists(dir_ / "jre"));
 }
 
-TEST_F(RuntimeCliTest, FailingJdkToolsGiveOneClearLine) {
+TEST_F(PackRuntimeCliTest, FailingJdkToolsGiveOneClearLine) {
   const fs::path jdk = MakeFakeJdk(dir_, "echo 'Error: Module java.base not found' >&2\nexit 1\n");
   const auto no_jmods =
       RunTool(Args({"--jlink", "--jdk", jdk, "--runtime-out", dir_ / "rt", "-o", dir_ / "out"}));
@@ -167,7 +167,7 @@ TEST_F(RuntimeCliTest, FailingJdkToolsGiveOneClearLine) {
   EXPECT_FALSE(fs::exists(bad_jdeps / "bin/jlink.args"));
 }
 
-TEST_F(RuntimeCliTest, RuntimeOptionsThatCannotWorkAreUsageErrors) {
+TEST_F(PackRuntimeCliTest, RuntimeOptionsThatCannotWorkAreUsageErrors) {
   MakeFakeRuntime(dir_ / "rt");
   const std::vector<std::vector<std::string>> wrong = {
       {"--jdk", dir_ / "jdk", "--runtime-beside"},  // --jdk without --jlink
@@ -186,7 +186,7 @@ TEST_F(RuntimeCliTest, RuntimeOptionsThatCannotWorkAreUsageErrors) {
   EXPECT_NE(not_runtime.err.find("no release file"), std::string::npos) << not_runtime.err;
 }
 
-TEST_F(RuntimeCliTest, WarnsAboutAForeignRuntimeAndSettingsThatBypassIt) {
+TEST_F(PackRuntimeCliTest, WarnsAboutAForeignRuntimeAndSettingsThatBypassIt) {
   MakeFakeRuntime(dir_ / "rt");
   Bytes i386_image(kElf32I386.begin(), kElf32I386.end());
   const Bytes filler = MakeImage();
@@ -215,7 +215,7 @@ TEST_F(RuntimeCliTest, WarnsAboutAForeignRuntimeAndSettingsThatBypassIt) {
   EXPECT_EQ(PlatformMismatchWarning(dir_ / "rt", MakeImage(), "unknown"), "");
 }
 
-TEST(ShippedRuntimeSettings, WarnOnlyWhenTheRuntimeBesideWouldBePassedOver) {
+TEST(PackShippedRuntimeSettings, WarnOnlyWhenTheRuntimeBesideWouldBePassedOver) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{}, ""},
       {{"jre ./jre", "jre_order bse"}, ""},
@@ -235,7 +235,7 @@ TEST(ShippedRuntimeSettings, WarnOnlyWhenTheRuntimeBesideWouldBePassedOver) {
   }
 }
 
-TEST(FindJdk, TakesTheOptionThenJavaHomeThenTheRealJavaOnPath) {
+TEST(PackFindJdk, TakesTheOptionThenJavaHomeThenTheRealJavaOnPath) {
   TempDir dir;
   WriteScript(dir / "jdk/bin/java", "exit 0\n");
   fs::create_directories(dir / "links");
@@ -250,7 +250,7 @@ TEST(FindJdk, TakesTheOptionThenJavaHomeThenTheRealJavaOnPath) {
   EXPECT_FALSE(FindJdk(dir / "jdk/bin/java", nullptr, "", &error));
 }
 
-TEST(JavaVersions, FeatureReleaseAndCompressSyntax) {
+TEST(PackJavaVersions, FeatureReleaseAndCompressSyntax) {
   EXPECT_EQ(JavaFeatureVersion("17.0.21.1"), 17);
   EXPECT_EQ(JavaFeatureVersion("1.8.0_402"), 8);
   EXPECT_EQ(JavaFeatureVersion("25-ea"), 25);
@@ -266,7 +266,7 @@ std::string TarListing(const fs::path& archive) {
   return ReadText(listing);
 }
 
-TEST(AppArchive, TarReadsBackModesLinksAndLongNamesAndPackingTwiceGivesTheSameBytes) {
+TEST(PackAppArchive, TarReadsBackModesLinksAndLongNamesAndPackingTwiceGivesTheSameBytes) {
   TempDir dir;
   MakeFakeRuntime(dir / "rt");
   const std::string deep = "lib/" + std::string(90, 'd') + "/" + std::string(90, 'e');
@@ -308,7 +308,7 @@ TEST(AppArchive, TarReadsBackModesLinksAndLongNamesAndPackingTwiceGivesTheSameBy
   }
 }
 
-TEST(RuntimeBeside, ReplacesAnEarlierRuntimeButNoOtherJreDirectory) {
+TEST(PackRuntimeBeside, ReplacesAnEarlierRuntimeButNoOtherJreDirectory) {
   TempDir dir;
   MakeFakeRuntime(dir / "rt");
   MakeFakeRuntime(dir / "app/jre");

@@ -9,6 +9,7 @@
 #include "app_folder.h"
 #include "file_io.h"
 #include "inspect.h"
+#include "jar_layout.h"
 #include "pack.h"
 #include "platform_of.h"
 #include "runtime_image.h"
@@ -348,6 +349,26 @@ bool ChooseImage(Arguments* args, const std::filesystem::path& own_dir, std::str
   return false;
 }
 
+// The jar is checked before a runtime is made for it, so that a jar the packing would refuse
+// is not first handed to jdeps.
+bool CheckJar(const std::string& path, std::string* error) {
+  InputFile jar;
+  JarLayout layout;
+  std::string reason;
+  const auto read_jar = [&](std::int64_t pos, std::size_t n, Bytes* out) {
+    return jar.ReadAt(pos, n, out, &reason);
+  };
+  if (!jar.Open(path, &reason) || !ReadJarLayout(jar.size(), read_jar, &layout)) {
+    *error = "cannot read jar '" + path + "': " + reason;
+    return false;
+  }
+  if (!layout.archive_size) {
+    *error = "jar '" + path + "': no zip end-of-central-directory record found";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -383,7 +404,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   // A runtime to make, or one to ship beside the executable, is made or checked here; one that is
   // only embedded is read by the packing, which says what is wrong with it.
   if (args.runtime.jlink || args.runtime_beside || args.archive) {
-    if (!ObtainRuntime(args.runtime, args.pack.jar_path, &runtime, &error, &notes)) {
+    if (!CheckJar(args.pack.jar_path, &error) ||
+        !ObtainRuntime(args.runtime, args.pack.jar_path, &runtime, &error, &notes)) {
       err << "launcher-pack: " << error << "\n";
       return kExitFailure;
     }

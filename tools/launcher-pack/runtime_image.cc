@@ -169,8 +169,9 @@ bool Link(const JlinkOptions& options, const std::string& jar_path, const fs::pa
   }
   const std::string version = Trim(result.out);
   const int feature = JavaFeatureVersion(version);
-  if (feature < 11) {
-    *error = "jlink '" + jlink + "' reports version '" + version + "'; a JDK 11 or later is needed";
+  // --generate-cds-archive came with Java 17.
+  if (feature < 17) {
+    *error = "jlink '" + jlink + "' reports version '" + version + "'; a JDK 17 or later is needed";
     return false;
   }
   std::vector<std::string> modules;
