@@ -133,7 +133,7 @@ TEST_F(PackRuntimeCliTest, AJlinkWithoutTheStripPluginIsRunAgainWithoutIt) {
   EXPECT_FALSE(fs::exists(dir_ / "jre"));
 }
 
-TEST_F(PackRuntimeCliTest, FailingJdkToolsGiveOneClearLine) {
+TEST_F(PackRuntimeCliTest, FailingJavaToolsGiveOneClearLine) {
   const fs::path jdk = MakeFakeJdk(dir_, "echo 'Error: Module java.base not found' >&2\nexit 1\n");
   const auto no_jmods =
       RunTool(Args({"--jlink", "--jdk", jdk, "--runtime-out", dir_ / "rt", "-o", dir_ / "out"}));
@@ -235,7 +235,7 @@ TEST(PackShippedRuntimeSettings, WarnOnlyWhenTheRuntimeBesideWouldBePassedOver) 
   }
 }
 
-TEST(PackFindJdk, TakesTheOptionThenJavaHomeThenTheRealJavaOnPath) {
+TEST(PackLinkingJavaHome, TakesTheOptionThenJavaHomeThenTheRealJavaOnPath) {
   TempDir dir;
   WriteScript(dir / "jdk/bin/java", "exit 0\n");
   fs::create_directories(dir / "links");

@@ -80,6 +80,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::string* reas
 }
 
 std::optional<std::string> FindOnPath(const std::string& name, const std::string& search_path) {
+  if (search_path.empty()) return std::nullopt;
   std::size_t start = 0;
   while (start <= search_path.size()) {
     std::size_t end = search_path.find(':', start);

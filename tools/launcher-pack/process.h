@@ -18,7 +18,8 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::vector<std::string>& argv, std::string* reason);
 
 // The first executable regular file called name in the directories of search_path (a
-// PATH-style list), or nullopt.
+// PATH-style list, in which an empty entry is the working directory), or nullopt; an empty
+// search_path holds no directory.
 std::optional<std::string> FindOnPath(const std::string& name, const std::string& search_path);
 
 }  // namespace launcher_pack
