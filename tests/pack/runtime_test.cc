@@ -131,6 +131,13 @@ TEST_F(PackRuntimeCliTest, AJlinkWithoutTheStripPluginIsRunAgainWithoutIt) {
   EXPECT_NE(run.err.find("/strip from 0 of 1 shared libraries"), std::string::npos) << run.err;
   EXPECT_TRUE(fs::exists(dir_ / "kept/lib/server/classes_nocoops.jsa"));
   EXPECT_FALSE(fs::exists(dir_ / "jre"));
+
+  // A made runtime can also go into the executable; the temporary one is then removed.
+  const auto embedded =
+      RunTool(Args({"--jlink", "--jdk", jdk, "--embed-runtime", "-o", dir_ / "one-file"}));
+  ASSERT_EQ(embedded.status, 0) << embedded.err;
+  const std::string shown = RunTool({"--inspect", dir_ / "one-file"}).out;
+  EXPECT_NE(shown.find("runtime: 4 files"), std::string::npos) << shown;
 }
 
 TEST_F(PackRuntimeCliTest, FailingJavaToolsGiveOneClearLine) {
