@@ -1,7 +1,6 @@
 #include "app/messages.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -121,9 +120,7 @@ void ReloadMessageOverridesForTesting() {
 }
 
 void ReportMessage(unsigned long number) {
-  MyCString text = GetMessageText(number);
-  fprintf(stderr, "%s\n", text.CStr());
-  fflush(stderr);
+  ShowUserText(GetMessageText(number).CStr());
 }
 
 MyCString FormatVersionMessage(const MyCString& text, const char* version, const char* minimum,

@@ -27,7 +27,7 @@ const int kStatusMainThrew = 1;
 
 // The text for a message number: an override, else the built-in text, else the number itself.
 MyCString GetMessageText(unsigned long number);
-// Writes the message text and a line feed to standard error.
+// Shows the message text to the user (ShowUserText: standard error, or the windowed image's box).
 void ReportMessage(unsigned long number);
 // Builds the override cache again from the settings pldr holds now (tests and fuzzing).
 void ReloadMessageOverridesForTesting();

@@ -1,7 +1,6 @@
 #include "jvm/java_session.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
 
 #include "app/messages.h"
@@ -115,7 +114,7 @@ int RunJavaSession(int argCount, char** argVector, void (*signalSetup)(), int ex
   if (result == kMsgVersionTooLow || result == kMsgVersionTooHigh) {
     MyCString text = FormatVersionMessage(GetMessageText(static_cast<unsigned long>(result)),
                                           version.CStr(), minimum.CStr(), maximum.CStr());
-    fprintf(stderr, "%s\n", text.CStr());
+    ShowUserText(text.CStr());
   } else if (result != 0) {
     ReportMessage(static_cast<unsigned long>(result));
   }

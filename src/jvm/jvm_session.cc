@@ -1,6 +1,5 @@
 #include "jvm/jvm_session.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "app/messages.h"
@@ -32,8 +31,7 @@ int CJvmSession::LoadAndCreateVM(const char* libraryPath) {
   library = LoadJvmLibrary(libraryPath, &reason);
   if (!library) {
     // The loader's own words come first, then message 2.
-    fprintf(stderr, "%s\n", reason ? reason : "");
-    fflush(stderr);
+    ShowUserText(reason ? reason : "");
     return kMsgRuntimeNotValid;
   }
   CreateJavaVMProc create =

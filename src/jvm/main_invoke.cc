@@ -2,6 +2,7 @@
 
 #include "app/messages.h"
 #include "core/text_conv.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -18,12 +19,40 @@ jstring NewJavaString(JNIEnv* env, const char* text) {
   return env->NewString(reinterpret_cast<const jchar*>(units.CStr()), units.GetLength());
 }
 
+// The first line a JVM prints for an uncaught exception: the thread and the exception's
+// toString(), which names its class and message. The exception must be cleared already.
+MyCString DescribeUncaught(JNIEnv* env, jthrowable exception) {
+  MyCString text("Exception in thread \"main\" ");
+  jclass throwable = env->FindClass("java/lang/Throwable");
+  jmethodID toString =
+      throwable ? env->GetMethodID(throwable, "toString", "()Ljava/lang/String;") : nullptr;
+  jstring described =
+      toString ? static_cast<jstring>(env->CallObjectMethod(exception, toString)) : nullptr;
+  // A failure on the way leaves its own exception, which is not described in turn.
+  env->ExceptionClear();
+  const jchar* units = described ? env->GetStringChars(described, nullptr) : nullptr;
+  if (units) {
+    UnicodeString wide(reinterpret_cast<const unsigned short*>(units),
+                       env->GetStringLength(described));
+    text.Append(WideToLocale(wide.CStr(), wide.GetLength()));
+    env->ReleaseStringChars(described, units);
+  }
+  env->DeleteLocalRef(described);
+  env->DeleteLocalRef(throwable);
+  return text;
+}
+
 }  // namespace
 
 bool CheckJavaException(JNIEnv* env, bool describe) {
   jthrowable pending = env->ExceptionOccurred();
   if (!pending) return false;
-  if (describe) env->ExceptionDescribe();
+  if (describe && UserTextGoesToStandardError()) {
+    env->ExceptionDescribe();
+  } else if (describe) {
+    env->ExceptionClear();
+    ShowUserText(DescribeUncaught(env, pending).CStr());
+  }
   env->ExceptionClear();
   env->DeleteLocalRef(pending);
   return true;

@@ -28,6 +28,8 @@ jobjectArray BuildStringArray(JNIEnv* env, int count1, char** list1, int count2,
                               int count3, char** list3);
 
 // True when an exception was pending; it is described first when describe is set, then cleared.
+// The JVM describes it on standard error; where user text does not go there (the windowed
+// Windows image without a standard error handle), its first line goes to ShowUserText.
 bool CheckJavaException(JNIEnv* env, bool describe);
 
 // Calls java.lang.System.exit(status); returns only when it could not be called.

@@ -180,6 +180,17 @@ StreamTarget ReplaceStandardStream(int which, StreamTarget target, void* stream)
 bool RestoreStandardStream(int which, StreamTarget saved);
 void CloseStreamTarget(StreamTarget target);
 
+// ---- Text for the user ---------------------------------------------------------------------
+
+// Shows one line meant for the user: a numbered message, the JVM library's load error, an
+// exception's description. Every image but the windowed Windows one writes it and a line feed to
+// standard error; that one does so while standard error has a handle and otherwise collects the
+// lines of the whole run for one message box, shown when the process exits.
+void ShowUserText(const char* text);
+// Whether ShowUserText writes to standard error now. When it does not, text that the JVM would
+// print there itself (an uncaught exception) has to reach ShowUserText instead.
+bool UserTextGoesToStandardError();
+
 // ---- Environment -------------------------------------------------------------------------
 
 // Sets an environment variable, replacing any value.

@@ -37,6 +37,7 @@ namespace {
 
 const char kSystemClass[] = "java/lang/System";
 const char kStringClass[] = "java/lang/String";
+const char kThrowableClass[] = "java/lang/Throwable";
 
 // ---------------------------------------------------------------------------------------------
 // Environment
@@ -234,26 +235,28 @@ void Enter(JNIEnv* env, const char* function, bool exception_safe = false) {
 // ---------------------------------------------------------------------------------------------
 // Classes and methods
 
-enum class MethodKind { kGetProperty, kSetProperty, kExit, kMain };
+enum class MethodKind { kGetProperty, kSetProperty, kExit, kMain, kToString };
 
 struct Method {
   MethodKind kind;
   const char* class_name;  // null for main, whose class is chosen by the environment
   const char* name;
   const char* signature;
+  bool is_static;
 };
 
 const Method kMethods[] = {
     {MethodKind::kGetProperty, kSystemClass, "getProperty",
-     "(Ljava/lang/String;)Ljava/lang/String;"},
+     "(Ljava/lang/String;)Ljava/lang/String;", true},
     {MethodKind::kSetProperty, kSystemClass, "setProperty",
-     "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;"},
-    {MethodKind::kExit, kSystemClass, "exit", "(I)V"},
-    {MethodKind::kMain, nullptr, "main", "([Ljava/lang/String;)V"},
+     "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;", true},
+    {MethodKind::kExit, kSystemClass, "exit", "(I)V", true},
+    {MethodKind::kMain, nullptr, "main", "([Ljava/lang/String;)V", true},
+    {MethodKind::kToString, kThrowableClass, "toString", "()Ljava/lang/String;", false},
 };
 
 bool IsKnownClass(const std::string& name) {
-  if (name == kSystemClass || name == kStringClass) return true;
+  if (name == kSystemClass || name == kStringClass || name == kThrowableClass) return true;
   return !EnvFlag("TESTJVM_NO_MAIN_CLASS") && name == MainClassName();
 }
 
@@ -345,6 +348,7 @@ void RunMain() {
 jobject InvokeStatic(JNIEnv* env, jclass cls, const Method& method, const jvalue* args,
                      char return_type, const char* function) {
   Enter(env, function);
+  if (!method.is_static) Fatal(std::string(function) + " called for an instance method");
   if ((ReturnType(method) == 'V') != (return_type == 'V')) {
     Fatal(std::string(function) + " called for " + method.name + method.signature);
   }
@@ -408,6 +412,8 @@ jobject InvokeStatic(JNIEnv* env, jclass cls, const Method& method, const jvalue
       RunMain();
       return nullptr;
     }
+    case MethodKind::kToString:  // an instance method, refused above
+      break;
   }
   return nullptr;
 }
@@ -433,10 +439,10 @@ jclass JNICALL FindClass(JNIEnv* env, const char* name) {
   return static_cast<jclass>(NewRef(state, cls));
 }
 
-jmethodID JNICALL GetStaticMethodID(JNIEnv* env, jclass cls, const char* name, const char* sig) {
-  const char* function = "GetStaticMethodID";
+jmethodID FindMethod(JNIEnv* env, jclass cls, const char* name, const char* sig, bool is_static,
+                     const char* function) {
   Enter(env, function);
-  if (name == nullptr || sig == nullptr) Fatal("GetStaticMethodID received a null name");
+  if (name == nullptr || sig == nullptr) Fatal(std::string(function) + " received a null name");
   State& state = TheState();
   std::lock_guard<std::mutex> lock(state.mutex);
   const std::string class_name = DerefAs(state, cls, Kind::kClass, function)->name;
@@ -448,13 +454,44 @@ jmethodID JNICALL GetStaticMethodID(JNIEnv* env, jclass cls, const char* name, c
     const bool in_class = method.kind == MethodKind::kMain
                               ? class_name == MainClassName() && !EnvFlag("TESTJVM_NO_MAIN_METHOD")
                               : class_name == method.class_name;
-    if (in_class && std::strcmp(name, method.name) == 0 &&
+    if (in_class && method.is_static == is_static && std::strcmp(name, method.name) == 0 &&
         std::strcmp(sig, method.signature) == 0) {
       return reinterpret_cast<jmethodID>(const_cast<Method*>(&method));
     }
   }
   Throw(state, "java.lang.NoSuchMethodError", name);
   return nullptr;
+}
+
+jmethodID JNICALL GetStaticMethodID(JNIEnv* env, jclass cls, const char* name, const char* sig) {
+  return FindMethod(env, cls, name, sig, true, "GetStaticMethodID");
+}
+
+jmethodID JNICALL GetMethodID(JNIEnv* env, jclass cls, const char* name, const char* sig) {
+  return FindMethod(env, cls, name, sig, false, "GetMethodID");
+}
+
+// The one instance method: Throwable.toString(), "<class>" or "<class>: <message>".
+jobject CallToString(JNIEnv* env, jobject object, jmethodID id, const char* function) {
+  Enter(env, function);
+  if (MethodOf(id, function)->kind != MethodKind::kToString) {
+    Fatal(std::string(function) + " called for a static method");
+  }
+  State& state = TheState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  const Object* exception = DerefAs(state, object, Kind::kThrowable, function);
+  Log("toString " + exception->name);
+  std::string text = exception->name;
+  if (!exception->message.empty()) text += ": " + exception->message;
+  return NewRef(state, NewString(state, DecodeUtf8(text.c_str())));
+}
+
+jobject JNICALL CallObjectMethod(JNIEnv* env, jobject object, jmethodID id, ...) {
+  return CallToString(env, object, id, "CallObjectMethod");
+}
+
+jobject JNICALL CallObjectMethodV(JNIEnv* env, jobject object, jmethodID id, va_list) {
+  return CallToString(env, object, id, "CallObjectMethodV");
 }
 
 jobject JNICALL CallStaticObjectMethodV(JNIEnv* env, jclass cls, jmethodID id, va_list args) {
@@ -683,6 +720,9 @@ JNINativeInterface_ MakeFunctionTable() {
 #undef TESTJVM_SET_TRAP
   table.FindClass = FindClass;
   table.GetStaticMethodID = GetStaticMethodID;
+  table.GetMethodID = GetMethodID;
+  table.CallObjectMethod = CallObjectMethod;
+  table.CallObjectMethodV = CallObjectMethodV;
   table.CallStaticObjectMethod = CallStaticObjectMethod;
   table.CallStaticObjectMethodV = CallStaticObjectMethodV;
   table.CallStaticObjectMethodA = CallStaticObjectMethodA;

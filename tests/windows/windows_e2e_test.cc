@@ -72,7 +72,9 @@ using Env = std::vector<std::pair<std::string, std::string>>;
 
 class Child {
  public:
-  Child(const std::string& commandLine, const Env& env, const std::string& cwd) {
+  // Without handles the child gets no standard handles at all, as a program Explorer starts.
+  Child(const std::string& commandLine, const Env& env, const std::string& cwd,
+        bool handles = true) {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
     HANDLE outRead, outWrite, errRead, errWrite;
     CreatePipe(&outRead, &outWrite, &inherit, 0);
@@ -83,11 +85,11 @@ class Child {
     STARTUPINFOA start = {};
     start.cb = sizeof(start);
     start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    start.hStdOutput = outWrite;
-    start.hStdError = errWrite;
+    start.hStdInput = handles ? GetStdHandle(STD_INPUT_HANDLE) : nullptr;
+    start.hStdOutput = handles ? outWrite : nullptr;
+    start.hStdError = handles ? errWrite : nullptr;
     std::string line = commandLine;
-    started_ = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+    started_ = CreateProcessA(nullptr, &line[0], nullptr, nullptr, handles, 0, nullptr,
                               cwd.empty() ? nullptr : cwd.c_str(), &start, &info_);
     for (const auto& e : env) SetEnvironmentVariableA(e.first.c_str(), nullptr);
     CloseHandle(outWrite);
@@ -101,11 +103,17 @@ class Child {
       Wait();
     }
   }
-  Result Wait() {
+  // A child still running after timeoutMs is ended and has the status STILL_ACTIVE (259).
+  Result Wait(DWORD timeoutMs = 120000) {
     Result r;
     if (started_) {
-      WaitForSingleObject(info_.hProcess, 120000);
-      GetExitCodeProcess(info_.hProcess, &r.status);
+      if (WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+        TerminateProcess(info_.hProcess, 255);
+        WaitForSingleObject(info_.hProcess, INFINITE);
+        r.status = STILL_ACTIVE;
+      } else {
+        GetExitCodeProcess(info_.hProcess, &r.status);
+      }
       CloseHandle(info_.hProcess);
       CloseHandle(info_.hThread);
       started_ = false;
@@ -118,6 +126,10 @@ class Child {
     return r;
   }
   void Kill() { TerminateProcess(info_.hProcess, 255); }
+  DWORD Pid() const { return info_.dwProcessId; }
+  bool Running() const {
+    return started_ && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+  }
 
  private:
   static void Drain(HANDLE pipe, std::string* into) {
@@ -158,10 +170,11 @@ class WindowsLauncherTest : public ::testing::Test {
     return exe;
   }
 
-  Result Start(const std::string& exe, const std::string& args = "", Env env = {}) {
+  Result Start(const std::string& exe, const std::string& args = "", Env env = {},
+               DWORD timeoutMs = 120000) {
     env.push_back({"TESTJVM_LOG", log_});
     Child child("\"" + exe + "\"" + (args.empty() ? "" : " " + args), env, dir_);
-    return child.Wait();
+    return child.Wait(timeoutMs);
   }
 
   std::vector<std::string> LogLines(const std::string& prefix) {
@@ -321,6 +334,126 @@ TEST_F(WindowsLauncherTest, ExecutableWithPackedResourcesRunsAsBefore) {
   EXPECT_EQ(expected_args.size(), 2u);
   EXPECT_EQ(LogLines("splash init").size(), 1u);
   EXPECT_EQ(ReadAll(dump), ReadAll(WindowsPath(SPLASH_BIN)));
+}
+
+// The windowed image launcher.exe. A message box blocks its process, so the test finds the box
+// among the child's windows, reads it and presses OK itself; the image has no hook for tests.
+struct SeenBox {
+  bool found = false;
+  std::string title, text;
+};
+
+// Waits while child runs for a visible dialog window of its process, reads the title and the
+// message (the static control 0xFFFF) and posts the OK button's command.
+SeenBox CloseMessageBoxOf(const Child& child) {
+  std::pair<DWORD, HWND> search = {child.Pid(), nullptr};
+  for (int i = 0; i < 300 && !search.second && child.Running(); ++i, Sleep(100)) {
+    EnumWindows(
+        [](HWND window, LPARAM raw) -> BOOL {
+          auto* s = reinterpret_cast<std::pair<DWORD, HWND>*>(raw);
+          DWORD owner = 0;
+          char name[16] = {};
+          GetWindowThreadProcessId(window, &owner);
+          GetClassNameA(window, name, sizeof(name));
+          bool box = owner == s->first && std::string(name) == "#32770" && IsWindowVisible(window);
+          if (box) s->second = window;
+          return !box;
+        },
+        reinterpret_cast<LPARAM>(&search));
+  }
+  SeenBox seen;
+  char buffer[4096] = {};
+  if (!search.second) return seen;
+  seen.found = true;
+  GetWindowTextA(search.second, buffer, sizeof(buffer));
+  seen.title = buffer;
+  GetDlgItemTextA(search.second, 0xFFFF, buffer, sizeof(buffer));
+  seen.text = buffer;
+  PostMessageA(search.second, WM_COMMAND, IDOK, 0);
+  return seen;
+}
+
+class WindowedLauncherTest : public WindowsLauncherTest {
+ protected:
+  struct Run {
+    SeenBox box;
+    DWORD status;
+  };
+  // Packs the windowed image as name, starts it without standard handles, closes the message
+  // box it shows, if any, and waits for its end; a second box would keep it running.
+  Run StartWithoutHandles(const std::vector<std::string>& settings, const std::string& name,
+                          Env env = {}) {
+    env.push_back({"TESTJVM_LOG", log_});
+    Child child("\"" + PackApp(settings, name, LAUNCHER_GUI_EXE) + "\"", env, dir_, false);
+    Run run;
+    run.box = CloseMessageBoxOf(child);
+    run.status = child.Wait(30000).status;
+    return run;
+  }
+};
+
+TEST_F(WindowedLauncherTest, WithHandlesOrRedirectionTextGoesWhereTheConsoleImagePutsIt) {
+  const Env print = {{"TESTJVM_PRINT", "hello"}, {"TESTJVM_EXIT", "5"}};
+  Result hello = Start(PackApp({}, "hello.exe", LAUNCHER_GUI_EXE), "", print);
+  EXPECT_EQ(hello.status, 5u);
+  EXPECT_EQ(hello.out + hello.err, "hello\nhello\n");
+  Result none = Start(PackApp({"jre_order i"}, "none.exe", LAUNCHER_GUI_EXE), "", {}, 30000);
+  EXPECT_EQ(none.status, 1u);
+  EXPECT_EQ(none.err, "Java Runtime Environment not found.\n");
+
+  // Without handles the stdout and stderr settings give output and messages their place.
+  Run printed = StartWithoutHandles({"stdout out.txt"}, "printed.exe", print);
+  EXPECT_EQ(printed.status, 5u);
+  EXPECT_EQ(ReadAll(dir_ + "\\out.txt"), "hello\r\n");
+  Run failed = StartWithoutHandles({"jre_order i", "stderr err.txt"}, "failed.exe");
+  EXPECT_EQ(failed.status, 1u);
+  EXPECT_FALSE(printed.box.found || failed.box.found);
+  EXPECT_EQ(ReadAll(dir_ + "\\err.txt"), "Java Runtime Environment not found.\r\n");
+}
+
+TEST_F(WindowedLauncherTest, WithoutHandlesTheTextsOfARunAppearInOneMessageBox) {
+  HWND probe = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  if (!probe) GTEST_SKIP() << "wine has no display for windows (run under xvfb-run)";
+  DestroyWindow(probe);
+  Run none = StartWithoutHandles({"jre_order i"}, "norun.exe");
+  EXPECT_TRUE(none.box.found);
+  EXPECT_EQ(none.box.title, "norun.exe");
+  EXPECT_EQ(none.box.text, "Java Runtime Environment not found.");
+  EXPECT_EQ(none.status, 1u);
+  Run custom = StartWithoutHandles({"jre_order i", "message 1=No Java here."}, "c.exe");
+  EXPECT_EQ(custom.box.text, "No Java here.");
+  EXPECT_EQ(custom.status, 1u);
+
+  // The loader's reason and message 2, or an exception's first line (its toString(), as the
+  // JVM's own description has no standard error to go to) and message 7, share one box.
+  WriteAll(dir_ + "\\app\\bad.dll", "not a library");
+  Run bad = StartWithoutHandles({"jvmdll bad.dll"}, "bad.exe");
+  EXPECT_EQ(bad.status, 2u);
+  EXPECT_TRUE(Contains(bad.box.text, dir_ + "\\app\\bad.dll")) << bad.box.text;
+  EXPECT_TRUE(Contains(bad.box.text, "\nJava Runtime Environment not valid.")) << bad.box.text;
+  Run missing = StartWithoutHandles({}, "missing.exe", {{"TESTJVM_NO_MAIN_CLASS", "1"}});
+  EXPECT_EQ(missing.status, 7u);
+  EXPECT_EQ(missing.box.text,
+            "Exception in thread \"main\" java.lang.NoClassDefFoundError: test/Main\n"
+            "The main startup class could not be found.");
+  Run threw = StartWithoutHandles({}, "threw.exe", {{"TESTJVM_THROW", "1"}});
+  EXPECT_EQ(threw.status, 1u);
+  EXPECT_TRUE(Contains(threw.box.text, "RuntimeException: thrown by the test main class"));
+  EXPECT_TRUE(LogLines("describe").empty());
+}
+
+TEST_F(WindowedLauncherTest, CommandTargetGetsAllOutputAndTheEndOfItsInput) {
+  // "end" is written once more has read its input to the end.
+  const std::string sink = "|more > sink.txt & echo end>> sink.txt";
+  Run r = StartWithoutHandles({"stdout " + sink, "stderr " + sink}, "piped.exe",
+                              {{"TESTJVM_PRINT", "through a command"}, {"TESTJVM_EXIT", "3"}});
+  EXPECT_EQ(r.status, 3u);
+  EXPECT_FALSE(r.box.found);
+  std::string text;
+  for (int i = 0; i < 200 && !Contains(text, "end"); ++i, Sleep(100)) {
+    text = WithoutCarriageReturns(ReadAll(dir_ + "\\sink.txt"));
+  }
+  EXPECT_EQ(text, "through a command\nthrough a command\nend\n");
 }
 
 }  // namespace

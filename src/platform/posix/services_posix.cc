@@ -65,6 +65,15 @@ void CloseStreamTarget(StreamTarget target) {
   if (target >= 0) close(static_cast<int>(target));
 }
 
+void ShowUserText(const char* text) {
+  fprintf(stderr, "%s\n", text);
+  fflush(stderr);
+}
+
+bool UserTextGoesToStandardError() {
+  return true;
+}
+
 struct InstanceSegment {
   int id;
   int* counter;

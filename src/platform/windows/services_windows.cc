@@ -1,4 +1,5 @@
-// Redirection of the standard handles and the C streams over the Windows API.
+// Redirection of the standard handles and the C streams over the Windows API. How a |command
+// target starts differs by image: console_windows.cc and window_windows.cc.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -55,17 +56,6 @@ StreamTarget OpenAppendTarget(const char* path, void** stream) {
   return reinterpret_cast<StreamTarget>(h);
 }
 
-// The target is a handle of the launcher's own to the pipe into the command, which no child
-// process inherits; the C stream of _popen is closed, so the command is never waited for.
-StreamTarget StartCommandTarget(const char* command, void** stream) {
-  *stream = nullptr;
-  FILE* pipe = _popen(command, "w");
-  if (!pipe) return kNoStreamTarget;
-  HANDLE target = Duplicate(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pipe))), false);
-  fclose(pipe);
-  return target ? reinterpret_cast<StreamTarget>(target) : kNoStreamTarget;
-}
-
 // The standard handle and the C stream both go to target. What is saved is a duplicate of the
 // standard handle: the C runtime's descriptor owns the original and closes it when repointed.
 StreamTarget ReplaceStandardStream(int which, StreamTarget target, void*) {
@@ -78,6 +68,11 @@ StreamTarget ReplaceStandardStream(int which, StreamTarget target, void*) {
   // Not inherited while saved, so that a program started meanwhile never holds it open.
   HANDLE saved = Duplicate(original, false);
   PointDescriptorAt(which, reinterpret_cast<HANDLE>(target));
+  // A process started without this standard handle (the windowed launcher started from Explorer)
+  // has a C stream tied to no descriptor (_fileno answers -2), which drops every write; it is
+  // tied to the descriptor that exists now.
+  if (_fileno(standard) < 0) standard->_file = which;
+  clearerr(standard);
   setvbuf(standard, nullptr, _IONBF, 0);
   SetStdHandle(StandardHandleId(which), reinterpret_cast<HANDLE>(target));
   return reinterpret_cast<StreamTarget>(saved);
