@@ -280,6 +280,15 @@ TEST(PackTargets, ImagesAreFoundInInstalledAndBuildTreeLayouts) {
   std::filesystem::create_directories(tool / "../lib/launcher/windows-x86_64/launcher-console.exe");
   EXPECT_EQ(FindImage(win, tool, x64).found,
             root / "build/default/images/windows-x86_64/src/launcher-console.exe");
+  // The windowed image shares the console image's directories and the windows preset's tree.
+  const Target& gui = *FindTarget("windows-x86_64-gui");
+  EXPECT_EQ(FindImage(gui, tool, x64).looked_at,
+            (std::vector<std::filesystem::path>{
+                root / "build/default/tools/lib/launcher/windows-x86_64/launcher.exe",
+                root / "build/default/images/windows-x86_64/src/launcher.exe",
+                root / "build/windows/src/launcher.exe"}));
+  put(root / "build/windows/src/launcher.exe");
+  EXPECT_EQ(FindImage(gui, tool, x64).found, root / "build/windows/src/launcher.exe");
 }
 
 // A copy of launcher-pack in an installed tree, deep enough that every place it looks at lies

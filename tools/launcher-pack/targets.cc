@@ -11,33 +11,34 @@ namespace launcher_pack {
 namespace {
 
 const std::vector<Target> kTargets = {
-    {"linux-x86_64", "launcher", "default"},
-    {"linux-i386", "launcher", "i386"},
-    {"windows-x86_64", "launcher-console.exe", "windows"},
+    {"linux-x86_64", "launcher", "default", "linux-x86_64"},
+    {"linux-i386", "launcher", "i386", "linux-i386"},
+    {"windows-x86_64", "launcher-console.exe", "windows", "windows-x86_64"},
+    {"windows-x86_64-gui", "launcher.exe", "windows", "windows-x86_64"},
 };
 
 struct Candidate {
-  // Relative to launcher-pack's directory; {target}, {image} and {preset} stand for the fields
-  // of the target looked for.
+  // Relative to launcher-pack's directory; {directory}, {image} and {preset} stand for the
+  // fields of the target looked for.
   const char* pattern;
   bool own_target_only;  // the place only holds an image of the target launcher-pack is for
 };
 
 // Where an image may lie, in the order tried.
 const Candidate kCandidates[] = {
-    // Installed: <prefix>/bin/launcher-pack and <prefix>/lib/launcher/<target>/<image>.
-    {"../lib/launcher/{target}/{image}", false},
+    // Installed: <prefix>/bin/launcher-pack and <prefix>/lib/launcher/<directory>/<image>.
+    {"../lib/launcher/{directory}/{image}", false},
     // The build tree launcher-pack was built in: <build>/tools/launcher-pack/launcher-pack.
     {"../../src/{image}", true},
     // A release build tree with one sub-build per target under images/.
-    {"../../images/{target}/src/{image}", false},
+    {"../../images/{directory}/src/{image}", false},
     // The build trees of the other presets beside this one: build/<preset>/.
     {"../../../{preset}/src/{image}", false},
 };
 
 std::string Expand(std::string pattern, const Target& target) {
   const std::pair<const char*, const char*> fields[] = {
-      {"{target}", target.name}, {"{image}", target.image}, {"{preset}", target.preset}};
+      {"{directory}", target.directory}, {"{image}", target.image}, {"{preset}", target.preset}};
   for (const auto& [name, value] : fields) {
     for (std::size_t at; (at = pattern.find(name)) != std::string::npos;) {
       pattern.replace(at, std::strlen(name), value);

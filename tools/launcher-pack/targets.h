@@ -10,9 +10,11 @@
 namespace launcher_pack {
 
 struct Target {
-  const char* name;    // as given to --target, e.g. "linux-x86_64"
-  const char* image;   // file name of its launcher image
-  const char* preset;  // the build preset (and build/ subdirectory) that builds that image
+  const char* name;       // as given to --target, e.g. "linux-x86_64"
+  const char* image;      // file name of its launcher image
+  const char* preset;     // the build preset (and build/ subdirectory) that builds that image
+  const char* directory;  // its directory below lib/launcher/ and images/: the platform's name,
+                          // shared by the console and the windowed Windows image
 };
 
 // Every target, in the order --list-targets and --version show them.
