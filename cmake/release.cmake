@@ -2,7 +2,8 @@
 #
 #   bin/launcher-pack
 #   lib/launcher/<target>/launcher             linux-x86_64, linux-i386
-#   lib/launcher/<target>/launcher-console.exe windows-x86_64
+#   lib/launcher/<target>/launcher-console.exe windows-x86_64 (console)
+#   lib/launcher/<target>/launcher.exe         windows-x86_64 (windowed: --target windows-x86_64-gui)
 #   share/doc/launcher/*.md, share/man/man1/launcher-pack.1
 include(GNUInstallDirs)
 
@@ -36,12 +37,13 @@ if(LAUNCHER_BUNDLE_TARGETS)
   foreach(target IN LISTS bundled)
     if(target STREQUAL "linux-i386")
       set(toolchain ${PROJECT_SOURCE_DIR}/cmake/i386-linux.cmake)
-      set(image_target launcher)
-      set(image launcher)
+      set(image_targets launcher)
+      set(images launcher)
     else()
+      # The console image and the windowed one.
       set(toolchain ${PROJECT_SOURCE_DIR}/cmake/windows-x64.cmake)
-      set(image_target launcher-console)
-      set(image launcher-console.exe)
+      set(image_targets launcher-console launcher)
+      set(images launcher-console.exe launcher.exe)
     endif()
     ExternalProject_Add(image-${target}
       SOURCE_DIR ${PROJECT_SOURCE_DIR}
@@ -54,12 +56,12 @@ if(LAUNCHER_BUNDLE_TARGETS)
         -DLAUNCHER_JAVA=OFF
         -DLAUNCHER_WERROR=${LAUNCHER_WERROR}
         -DLAUNCHER_SPLIT_DEBUG=${LAUNCHER_SPLIT_DEBUG}
-      BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target ${image_target}
+      BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target ${image_targets}
       INSTALL_COMMAND ""
       BUILD_ALWAYS ON
       USES_TERMINAL_BUILD ON)
-    install(PROGRAMS ${CMAKE_BINARY_DIR}/images/${target}/src/${image}
-      DESTINATION ${LAUNCHER_IMAGE_DIR}/${target})
+    list(TRANSFORM images PREPEND ${CMAKE_BINARY_DIR}/images/${target}/src/)
+    install(PROGRAMS ${images} DESTINATION ${LAUNCHER_IMAGE_DIR}/${target})
   endforeach()
 endif()
 
