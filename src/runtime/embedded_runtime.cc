@@ -1,6 +1,5 @@
 #include "runtime/embedded_runtime.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -245,12 +244,18 @@ bool UnpackInto(const RuntimeBlockHeader& header, const unsigned char* compresse
   return ok;
 }
 
+// One line for the user, shown as the launcher's other messages are (ShowUserText).
+void ReportUnpackFailure(const MyCString& cache, const char* why) {
+  MyCString line;
+  line.Format("launcher: cannot unpack the Java runtime into %s: %s", cache.CStr(), why);
+  ShowUserText(line.CStr());
+}
+
 MyCString UnpackedRuntime(const char* exePath, const RuntimeBlockHeader& header,
                           const unsigned char* compressed) {
   MyCString cache, why;
   if (!OpenUserCacheDirectory(cache, why, true)) {
-    fprintf(stderr, "launcher: cannot unpack the Java runtime into %s: %s\n", cache.CStr(),
-            why.CStr());
+    ReportUnpackFailure(cache, why.CStr());
     return MyCString();
   }
   MyCString prefix = ApplicationKey(exePath);
@@ -266,8 +271,8 @@ MyCString UnpackedRuntime(const char* exePath, const RuntimeBlockHeader& header,
   lockPath.AppendStr("lock");
   FileLock* lock = LockFileExclusive(lockPath.CStr());
   if (!lock) {
-    fprintf(stderr, "launcher: cannot unpack the Java runtime into %s: %s: %s\n", cache.CStr(),
-            lockPath.CStr(), LastSystemErrorText());
+    why.Format("%s: %s", lockPath.CStr(), LastSystemErrorText());
+    ReportUnpackFailure(cache, why.CStr());
     return MyCString();
   }
   // Another start may have unpacked it while this one waited.
@@ -277,10 +282,7 @@ MyCString UnpackedRuntime(const char* exePath, const RuntimeBlockHeader& header,
           target.CStr());
     RemoveOtherCopies(cache, prefix, lockPath);
     ready = UnpackInto(header, compressed, target, why);
-    if (!ready) {
-      fprintf(stderr, "launcher: cannot unpack the Java runtime into %s: %s\n", cache.CStr(),
-              why.CStr());
-    }
+    if (!ready) ReportUnpackFailure(cache, why.CStr());
   }
   ReleaseFileLock(lock);
   return ready ? target : MyCString();
