@@ -18,7 +18,8 @@ import javax.tools.ToolProvider;
 
 /**
  * A start that loads many classes (over 3,000): compiles a small source file in memory with javac,
- * runs the result, reads and writes an XML document and formats a date.
+ * does what that source does with streams and lambdas, reads and writes an XML document and formats
+ * a date.
  */
 public final class CompileHello {
   private static final String SOURCE =
@@ -77,18 +78,15 @@ public final class CompileHello {
     int size = 0;
     for (ByteArrayOutputStream bytes : classes.values()) size += bytes.size();
     System.out.println(compiled ? "compiled Greeting, " + size + " bytes" : "failed");
-    // Running the result loads the lambda, record and stream machinery too.
-    ClassLoader loader =
-        new ClassLoader(CompileHello.class.getClassLoader()) {
-          @Override
-          protected Class<?> findClass(String name) throws ClassNotFoundException {
-            ByteArrayOutputStream bytes = classes.get(name);
-            if (bytes == null) throw new ClassNotFoundException(name);
-            byte[] b = bytes.toByteArray();
-            return defineClass(name, b, 0, b.length);
-          }
-        };
-    System.out.println(loader.loadClass("Greeting").getMethod("text").invoke(null));
+    // What the compiled source does, done here by classes of the application class loader, whose
+    // lambda and stream machinery the archive can hold.
+    Map<Boolean, java.util.List<Integer>> sizes =
+        java.util.stream.IntStream.rangeClosed(1, 20).boxed()
+            .collect(java.util.stream.Collectors.partitioningBy(i -> i % 3 == 0));
+    java.util.function.Function<Integer, String> name = i -> i == 1 ? "one" : "many";
+    System.out.println(new java.util.TreeMap<>(sizes).entrySet().stream()
+        .map(e -> e.getKey() + "=" + name.apply(e.getValue().size()))
+        .collect(java.util.stream.Collectors.joining(",", "[", "]")));
     // As many applications do at start, it reads an XML document (its settings, say).
     org.w3c.dom.Document settings =
         javax.xml.parsers.DocumentBuilderFactory.newInstance()
