@@ -76,42 +76,30 @@ bool PayloadView::ReadInt32(long long position, long long limit, int* value) con
   return true;
 }
 
-bool PayloadView::SettingsBlock(int trailerEnd, int* offset, int* length) const {
-  long long end = trailerEnd;
-  long long lAt = end - kLengthFieldSize;
-  int l;
-  if (!ReadInt32(lAt, end, &l) || l < 0 || l > lAt) return false;
-  *offset = static_cast<int>(lAt - l);
-  *length = l;
+bool PayloadView::BlockBefore(long long end, long long limit, int* offset, int* length) const {
+  long long lengthAt = end - kLengthFieldSize;
+  int n;
+  if (!ReadInt32(lengthAt, limit, &n) || n < 0 || n > lengthAt) return false;
+  *offset = static_cast<int>(lengthAt - n);
+  *length = n;
   return true;
 }
 
-bool PayloadView::SplashBlock(int trailerEnd, int* offset, int* length) const {
-  long long end = trailerEnd;
-  int l, c, d;
-  if (!ReadInt32(end - kLengthFieldSize, end, &l) || l < 0) return false;
-  long long cEnd = end - kLengthFieldSize - l;
-  if (!ReadInt32(cEnd - kLengthFieldSize, end, &c) || c < 0) return false;
-  long long dEnd = cEnd - kLengthFieldSize - c;
-  if (!ReadInt32(dEnd - kLengthFieldSize, end, &d) || d <= 0) return false;
-  long long start = dEnd - kLengthFieldSize - d;
-  if (start < 0) return false;
-  *offset = static_cast<int>(start);
-  *length = d;
-  return true;
+bool PayloadView::SettingsBlock(int trailerEnd, int* offset, int* length) const {
+  return BlockBefore(trailerEnd, trailerEnd, offset, length);
 }
 
 bool PayloadView::ReservedBlock(int trailerEnd, int* offset, int* length) const {
-  long long end = trailerEnd;
-  int l, c;
-  if (!ReadInt32(end - kLengthFieldSize, end, &l) || l < 0) return false;
-  long long cEnd = end - kLengthFieldSize - l;
-  if (!ReadInt32(cEnd - kLengthFieldSize, end, &c) || c <= 0) return false;
-  long long start = cEnd - kLengthFieldSize - c;
-  if (start < 0) return false;
-  *offset = static_cast<int>(start);
-  *length = c;
-  return true;
+  int settings, l;
+  return SettingsBlock(trailerEnd, &settings, &l) &&
+         BlockBefore(settings, trailerEnd, offset, length) && *length > 0;
+}
+
+bool PayloadView::SplashBlock(int trailerEnd, int* offset, int* length) const {
+  int settings, l, reserved, c;
+  return SettingsBlock(trailerEnd, &settings, &l) &&
+         BlockBefore(settings, trailerEnd, &reserved, &c) &&
+         BlockBefore(reserved, trailerEnd, offset, length) && *length > 0;
 }
 
 CZipRemark::CZipRemark() : found(false) {

@@ -49,6 +49,8 @@ class PayloadView {
 
  private:
   bool ReadInt32(long long position, long long limit, int* value) const;
+  // The block in front of the 4-byte length field that ends at end; fields read below limit.
+  bool BlockBefore(long long end, long long limit, int* offset, int* length) const;
 
   FileHandle* file_;
   FileHandle* mapping_;
